@@ -1,0 +1,52 @@
+// The memory bus: the console's 16-bit address space mapped onto the ROM window, the arena's
+// banked regions and the I/O page. Every access of the emulated machine (opcode fetches, stack,
+// both DMAs) and every read of the debugger goes through these two functions. They are inline
+// because they run for every memory access.
+//
+// Bank numbers come from GbState, which a state file can fill with any bytes, so each one is
+// masked to its region where it is used: no stored value can reach outside the arena.
+#pragma once
+
+// Included at the end of gbsys.h.
+
+namespace kivo {
+
+inline u8 TGBSYSF::BusRead(u16 address) const {
+    if (address <= 0x7FFF) {
+        return (address & 0x4000) ? rom_bank1[address & 0x3FFF] : rom[address];
+    }
+    if (address <= 0x9FFF) {
+        return memory.vram[(state.Bank_VRAM & 1) * 0x2000 + (address & 0x1FFF)];
+    }
+    if (address <= 0xBFFF) {
+        return memory.xram[(state.Bank_XRAM & 15) * 0x2000 + (address & 0x1FFF)];
+    }
+    if (address <= 0xFDFF) {
+        // Work RAM and its echo at 0xE000-0xFDFF: address bit 12 picks the bank register.
+        const u32 bank = (address & 0x1000) ? state.Bank_WRAM1 : state.Bank_WRAM0;
+        return memory.wram[(bank & 7) * 0x1000 + (address & 0x0FFF)];
+    }
+    if (address <= 0xFEFF) {
+        return memory.oam_page[address & 0xFF];
+    }
+    return IoRead(address);
+}
+
+inline void TGBSYSF::BusWrite(u16 address, u8 value) {
+    if (address <= 0x7FFF) {
+        MbcWrite(address, value);
+    } else if (address <= 0x9FFF) {
+        memory.vram[(state.Bank_VRAM & 1) * 0x2000 + (address & 0x1FFF)] = value;
+    } else if (address <= 0xBFFF) {
+        memory.xram[(state.Bank_XRAM & 15) * 0x2000 + (address & 0x1FFF)] = value;
+    } else if (address <= 0xFDFF) {
+        const u32 bank = (address & 0x1000) ? state.Bank_WRAM1 : state.Bank_WRAM0;
+        memory.wram[(bank & 7) * 0x1000 + (address & 0x0FFF)] = value;
+    } else if (address <= 0xFEFF) {
+        memory.oam_page[address & 0xFF] = value;
+    } else {
+        IoWrite(address, value);
+    }
+}
+
+}  // namespace kivo

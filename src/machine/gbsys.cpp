@@ -1,0 +1,151 @@
+// Construction, opening and closing a ROM, the hard reset and the power-on reset.
+#include "machine/gbsys.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+namespace kivo {
+
+namespace {
+
+// The I/O register values the power-on reset writes, in order, through the register write path
+// so that every side effect (channel triggers, palette decoding) happens.
+struct PowerOnWrite {
+    u8 reg;
+    u8 value;
+};
+constexpr PowerOnWrite kPowerOnWrites[] = {
+    {reg::P1, 0xFF},   {reg::NR10, 0x80}, {reg::NR11, 0xBF}, {reg::NR12, 0xF3}, {reg::NR14, 0xBF},
+    {reg::NR21, 0x3F}, {reg::NR24, 0xBF}, {reg::NR30, 0x7F}, {reg::NR31, 0xFF}, {reg::NR32, 0x9F},
+    {reg::NR34, 0xBF}, {reg::NR41, 0xFF}, {reg::NR44, 0xBF}, {reg::NR50, 0x77}, {reg::NR51, 0xF3},
+    {reg::NR52, 0xF1}, {reg::LCDC, 0x91}, {reg::BGP, 0xFC},  {reg::OBP0, 0xFF}, {reg::OBP1, 0xFF},
+};
+
+constexpr u8 kDefaultShades[16] = {0xFF, 0xFF, 0xFF, 0x00, 0xC0, 0xC0, 0xC0, 0x00,
+                                   0x80, 0x80, 0x80, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+}  // namespace
+
+TGBSYSF::TGBSYSF() {
+    // The window starts as zeroes so that cartridge information before any ROM reads all 00.
+    std::memset(rom, 0, sizeof rom);
+    std::memset(&memory, 0, sizeof memory);
+    std::memset(&state, 0, sizeof state);
+    noise_seed_source = [] { return static_cast<u32>(std::time(nullptr)); };
+}
+
+TGBSYSF::~TGBSYSF() { CloseRom(); }
+
+bool TGBSYSF::OpenRom(std::string* error) {
+    if (rom_open) return true;
+    auto fail = [&](const std::string& reason) {
+        if (error) *error = rom_file_name + ": " + reason;
+        return false;
+    };
+    std::error_code ec;
+    const auto status = std::filesystem::status(rom_file_name, ec);
+    if (ec || !std::filesystem::exists(status)) return fail("file not found");
+    if (std::filesystem::is_directory(status)) return fail("is a directory, not a ROM file");
+    std::FILE* file = std::fopen(rom_file_name.c_str(), "rb");
+    if (!file) return fail(std::strerror(errno));
+    if (!LoadCartridge(file, error)) {
+        std::fclose(file);
+        return false;
+    }
+    rom_file = file;
+    rom_open = true;
+    HardReset();
+    return true;
+}
+
+bool TGBSYSF::OpenRomImage(std::vector<u8> image, const std::string& name, std::string* error) {
+    if (rom_open) return true;
+    rom_file_name = name;
+    if (image.empty()) {
+        if (error) *error = name + ": file is empty";
+        return false;
+    }
+    LoadCartridgeImage(std::move(image));
+    rom_open = true;
+    HardReset();
+    return true;
+}
+
+void TGBSYSF::CloseRom() {
+    if (!rom_open) return;
+    rom_open = false;
+    if (rom_file) std::fclose(rom_file);
+    rom_file = nullptr;
+}
+
+void TGBSYSF::HardReset() {
+    std::memset(&memory, 0, sizeof memory);
+    memory.sample_write_ptr = 0;
+    Reset();
+}
+
+void TGBSYSF::Reset() {
+    // 1. The noise channel's generator.
+    noise_rng = noise_seed_source ? noise_seed_source() : 0;
+
+    // 2-3. Registers. F = 0xB0 in the processor's Z80-style flag layout.
+    std::memset(&state, 0, sizeof state);
+    state.AF = (system_type == 1) ? 0x11B0 : 0x01B0;
+    state.BC = 0x0013;
+    state.DE = 0x00D8;
+    state.HL = 0x014D;
+    state.PC = 0x0100;
+    state.SP = 0xFFFE;
+
+    // 4. Banks.
+    state.Bank_ROM0 = 0;
+    state.Bank_ROM1 = 1;
+    state.Bank_VRAM = 0;
+    state.Bank_XRAM = 0;
+    state.Bank_WRAM0 = 0;
+    state.Bank_WRAM1 = 1;
+    SwitchRomBank();
+
+    // 5-6. Palettes.
+    for (int i = 0; i < 32; ++i) {
+        u8* entry = state.cgb_bg_colors + i * 4;
+        entry[0] = entry[1] = entry[2] = 0xFF;
+        entry[3] = 0x00;
+    }
+    std::memcpy(state.bgp_colors, kDefaultShades, 16);
+    std::memcpy(state.obp0_colors, kDefaultShades, 16);
+    std::memcpy(state.obp1_colors, kDefaultShades, 16);
+
+    // 7. No key held.
+    state.joy_dir = 0x0F;
+    state.joy_btn = 0x0F;
+    state.bad_opcode_shown = 0;
+
+    // 8. Start values of the I/O registers, with their side effects.
+    for (const PowerOnWrite& w : kPowerOnWrites) IoWrite(0xFF00 | w.reg, w.value);
+    // KEY1 restarts at normal speed with no switch armed, matching CGB_double_speed = 0:
+    // otherwise a game reset in double speed would read "already fast" and skip its switch.
+    memory.io_page[reg::KEY1] = 0;
+
+    // 9. Colour mode is decided only on the colour system type with a cartridge present.
+    if (system_type == 1 && rom_open) {
+        switch (system_force_cgbmode) {
+            case 0: state.CGB_MODE = (rom[0x143] == 0x80 || rom[0x143] == 0xC0) ? 1 : 0; break;
+            case 1: state.CGB_MODE = 0; break;
+            default: state.CGB_MODE = 1; break;
+        }
+    }
+
+    // 10.
+    memory.sample_write_ptr = 0;
+}
+
+void TGBSYSF::UpdateFrameRatio() {
+    frame_skip_period = static_cast<i32>(Screen_refresh_ratio_index);
+    frame_skip_threshold = 1;
+}
+
+}  // namespace kivo

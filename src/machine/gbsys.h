@@ -1,0 +1,213 @@
+// The machine object: the whole emulated console, its options, the open ROM and the flags through
+// which the GUI thread and the emulation thread meet. One instance per run; it allocates nothing
+// after OpenRom, throws nothing and takes no lock.
+//
+// Each unit of the console lives in a file of its own beside this one:
+//   gbsys.cpp      construction, opening and closing a ROM, hard reset and power-on reset
+//   cpu.cpp        the processor, the run slice, divider, timer and interrupts
+//   bus.h          the address map (BusRead/BusWrite, inline: they run for every access)
+//   cartridge.cpp  cartridge loading and the bank controllers
+//   io.cpp         the 0xFF00 page: registers, joypad, OAM DMA and video DMA
+//   lcd.cpp        LCD mode timing, STAT and LY, frame skip
+//   renderer.cpp   the scanline renderer and palettes
+//   sound.cpp      the four sound channels and the mixer
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "machine/host_interfaces.h"
+#include "machine/layout.h"
+
+namespace kivo {
+
+// Cartridge controller kinds decoded from header byte 0x147.
+enum MbcKind : u32 {
+    MBC_UNKNOWN = 0,
+    MBC_ROMONLY = 1,
+    MBC_MBC1 = 2,
+    MBC_MBC2 = 3,
+    MBC_MBC3 = 4,
+    MBC_MBC4 = 5,
+    MBC_MBC5 = 6,
+    MBC_POCKET_CAMERA = 7,
+    MBC_BANDAI_TAMA5 = 8,
+    MBC_MMM01 = 9,
+    MBC_HUC3 = 10,
+    MBC_HUC1 = 11,
+};
+
+inline constexpr u32 kRomBankSize = 0x4000;
+// The controllers address at most 512 banks (MBC5's nine bank bits): 8 MB.
+inline constexpr u32 kMaxRomBanks = 512;
+inline constexpr std::size_t kMaxRomBytes = std::size_t{kMaxRomBanks} * kRomBankSize;
+
+// Joypad key indexes, shared by the front end's bindings and the button name table.
+enum JoypadKey : int {
+    KEY_RIGHT = 0,
+    KEY_LEFT = 1,
+    KEY_UP = 2,
+    KEY_DOWN = 3,
+    KEY_A = 4,
+    KEY_B = 5,
+    KEY_SELECT = 6,
+    KEY_START = 7,
+};
+
+class TGBSYSF {
+public:
+    TGBSYSF();
+    ~TGBSYSF();
+    TGBSYSF(const TGBSYSF&) = delete;
+    TGBSYSF& operator=(const TGBSYSF&) = delete;
+
+    // ---- lifecycle (gbsys.cpp) ----
+    // Opens rom_file_name and hard-resets. Does nothing and returns true when a ROM is already
+    // open. On failure (missing, unreadable, a directory, empty) returns false with a reason in
+    // *error, leaves rom_open clear and leaves the machine exactly as it was.
+    bool OpenRom(std::string* error = nullptr);
+    // Opens a ROM held in memory (the built-in demo ROM, tests) exactly as OpenRom opens a file,
+    // with rom_file_name as given and no file kept open. An empty image is refused.
+    bool OpenRomImage(std::vector<u8> image, const std::string& name, std::string* error = nullptr);
+    void CloseRom();
+    void HardReset();
+    void Reset();
+    // Applies Screen_refresh_ratio_index to the frame-skip counter's period.
+    void UpdateFrameRatio();
+
+    // ---- processor (cpu.cpp) ----
+    void RunSlice();
+    // ORs bits into IF atomically: the GUI thread's joypad request may race the worker.
+    void RequestInterrupt(u8 bits);
+    void DispatchInterrupt(u8 bit, u16 vector);
+
+    // ---- memory bus (bus.h) ----
+    u8 BusRead(u16 address) const;
+    void BusWrite(u16 address, u8 value);
+
+    // ---- cartridge (cartridge.cpp) ----
+    // Reads the addressable part of an open file into rom_image, fills the window and decodes the
+    // header. On a read failure returns false with a reason and changes nothing.
+    bool LoadCartridge(std::FILE* file, std::string* error);
+    // Takes an image (cut to kMaxRomBytes) as the cartridge: fills the window, decodes the header.
+    void LoadCartridgeImage(std::vector<u8> image);
+    void MbcWrite(u16 address, u8 value);
+    void SwitchRomBank();
+
+    // ---- I/O page (io.cpp) ----
+    void IoWrite(u16 address, u8 value);
+    u8 IoRead(u16 address) const;
+    void HblankDmaStep();
+    // Key entry points, safe to call from the GUI thread while the worker runs: a press clears
+    // the button's active-low bit and requests the joypad interrupt; a release sets the bit.
+    void PressButton(int key);
+    void ReleaseButton(int key);
+
+    // ---- LCD timing (lcd.cpp) ----
+    void LcdStep();
+    void SetLcdMode(u8 mode);
+    void CompareLy();
+    void FrameSkipStep();
+
+    // ---- renderer (renderer.cpp) ----
+    void RenderLine();
+    // Draws one 8-pixel tile row at line pixel *pixel of the current line and advances it by 8.
+    // kind: 0 background, 1 window, 2 sprite.
+    void DecodeTileRow(u8 lo, u8 hi, bool xflip, const u8* palette, int* pixel, int kind,
+                       bool behind_bg, bool bg_priority);
+    static void DecodeDmgPalette(u8 value, u8* colors);
+    // One BCPD/OCPD data write into a 128-byte colour table at the index register's position.
+    static void WritePaletteByte(u8* colors, u8* index_reg, u8 value);
+
+    // ---- sound (sound.cpp) ----
+    void SoundStep();
+    void TriggerChannel(int n);
+    void StopChannel(int n);
+    // The noise generator: 15-bit results of x = x * 214013 + 2531011, (x >> 16) & 0x7FFF.
+    u32 NoiseRand();
+
+    // ---- ROM ----
+    bool rom_open = false;
+    std::string rom_file_name;
+    std::FILE* rom_file = nullptr;
+
+    // ---- memory ----
+    GbMemory memory;
+    // The 32 KB ROM window. Bytes 0-16383 are bank 0. Reads of 0x4000-0x7FFF go through
+    // rom_bank1, which points into rom_image for a bank the file holds whole, or at the upper
+    // half of this window when the bank is cut short by the end of the file (the bytes past the
+    // end keep what the window held before, 0xFF on a fresh load).
+    u8 rom[0x8000];
+    const u8* rom_bank1 = rom + kRomBankSize;
+    // The addressable part of the ROM file, read once at open: bank switches never touch the
+    // file. Bounded by kMaxRomBytes.
+    std::vector<u8> rom_image;
+
+    GbState state;
+
+    u32 mbc_kind = MBC_UNKNOWN;
+    u32 rom_banks = 0;
+    bool cart_battery = false;
+    bool cart_ram = false;
+    bool cart_timer = false;
+
+    // ---- options, under their INI names, with their defaults ----
+    u32 system_type = 1;
+    u32 system_force_cgbmode = 0;
+    u32 system_speed_restriction = 1;
+    bool system_pause_when_inactive_app = true;
+    bool system_show_performances = true;
+    u32 system_thread_priority = 2;
+    bool sound_enable = true;
+    bool sound_select_CH1 = true;
+    bool sound_select_CH2 = true;
+    bool sound_select_CH3 = true;
+    bool sound_select_CH4 = true;
+    u32 screen_ClientColor = 0xFF0000;
+    u32 screen_size = 0;
+    u32 Screen_refresh_ratio_index = 1;
+    u32 screen_filter = 0;
+    bool screen_enable = true;
+    bool screen_layer_bg = true;
+    bool screen_layer_win = true;
+    bool screen_layer_sprites = true;
+    u32 JoyPad_Keys[8] = {0x27, 0x25, 0x26, 0x28, 0x57, 0x58, 0x08, 0x0D};
+
+    // ---- frame counting and performance ----
+    i32 frame_skip_threshold = 1;
+    i32 frame_skip_period = 1;
+    u32 perf_last_frames = 0;
+    u32 frame_count = 0;
+    std::atomic<u32> perf_speed{0};
+    std::atomic<u32> perf_fps{0};
+
+    // ---- thread handshake (release/acquire on the requests and acknowledgements) ----
+    std::atomic<bool> thread_exit_request{false};
+    std::atomic<bool> thread_terminated{false};
+    std::atomic<bool> pause_request{false};
+    std::atomic<bool> paused{true};
+    std::atomic<bool> running{false};
+    std::atomic<bool> user_pause{false};
+    std::atomic<bool> app_active{true};
+
+    // ---- host outputs ----
+    std::atomic<bool> video_ready{false};
+    std::atomic<bool> sound_ready{false};
+    std::atomic<bool> dest_rect_dirty{false};
+    i32 dest_rect[4] = {0, 0, 0, 0};
+    VideoPresenter* presenter = nullptr;
+    SoundOutput* sound_output = nullptr;
+
+    // Seeds the noise generator at every power-on reset; the window uses the clock, the
+    // headless runner a fixed seed so runs repeat exactly.
+    std::function<u32()> noise_seed_source;
+    u32 noise_rng = 0;
+};
+
+}  // namespace kivo
+
+#include "machine/bus.h"
