@@ -63,11 +63,11 @@ bool TGBSYSF::OpenRom(std::string* error) {
 
 bool TGBSYSF::OpenRomImage(std::vector<u8> image, const std::string& name, std::string* error) {
     if (rom_open) return true;
-    rom_file_name = name;
     if (image.empty()) {
         if (error) *error = name + ": file is empty";
         return false;
     }
+    rom_file_name = name;
     LoadCartridgeImage(std::move(image));
     rom_open = true;
     HardReset();

@@ -1,9 +1,300 @@
-// STUB: replaced by the I/O implementation.
+// The 0xFF00 page: hardware registers, wave RAM, high RAM and IE, the joypad entry points, OAM DMA
+// and the colour console's video DMA.
+//
+// Every write first lands in io_page, so a register without a mirror in GbState reads back its
+// last written byte; the registers the rest of the machine uses are then decoded into their
+// GbState fields here, once per write, rather than on every use.
+//
+// The joypad nibbles and IF are also changed by the GUI thread's key handlers while the worker
+// runs; both sides reach them only through std::atomic_ref, so neither tears nor loses the
+// other's update.
+#include <atomic>
+
 #include "machine/gbsys.h"
+
 namespace kivo {
-void TGBSYSF::IoWrite(u16 address, u8 value) { memory.io_page[address & 0xFF] = value; }
-u8 TGBSYSF::IoRead(u16 address) const { return memory.io_page[address & 0xFF]; }
-void TGBSYSF::HblankDmaStep() {}
-void TGBSYSF::PressButton(int) {}
-void TGBSYSF::ReleaseButton(int) {}
+
+namespace {
+
+u8 LoadShared(const u8& byte) {
+    // The byte is not const in the machine object; the cast only serves the const read path.
+    return std::atomic_ref<u8>(const_cast<u8&>(byte)).load(std::memory_order_acquire);
+}
+
+// Squares step their 8-position duty pattern every (2048 - f) x 4 cycles; the wave channel steps
+// its 32 samples every (2048 - f) x 2 cycles.
+void UpdateTonePeriod(SoundChannel& ch, bool wave) {
+    const u32 f = (ch.freq_hi & 7u) * 256u + (ch.freq_lo & 0xFFu);
+    ch.freq_period = (2048u - f) * (wave ? 2u : 4u);
+}
+
+// NRx1 of the squares and the noise channel: length in 64ths, and the duty for the squares.
+void WriteLengthDuty(SoundChannel& ch, u8 value, bool square) {
+    ch.length_count = 64u - (value & 0x3Fu);
+    if (square) ch.duty = value >> 6;
+}
+
+// NRx2: initial volume, direction and step length of the envelope. The level restarts at once.
+void WriteEnvelope(SoundChannel& ch, u8 value) {
+    ch.env_initial = value >> 4;
+    ch.env_dir = value & 0x08u;
+    ch.env_period = value & 0x07u;
+    ch.env_on = ch.env_period != 0 ? 1u : 0u;
+    ch.output = static_cast<u8>(ch.env_initial);
+    ch.env_volume = ch.env_initial;
+}
+
+// One video DMA run of count bytes through the bus, advancing the 16-bit source and destination
+// (they wrap at 0xFFFF like the console's address registers).
+void CopyVideoDma(TGBSYSF& gb, int count) {
+    GbState& s = gb.state;
+    for (int i = 0; i < count; ++i) {
+        gb.BusWrite(s.hdma_dst, gb.BusRead(s.hdma_src));
+        ++s.hdma_src;
+        ++s.hdma_dst;
+    }
+}
+
+// HDMA5 written in colour mode. The source and destination come from HDMA1-HDMA4 as last
+// written; their low four bits are ignored, and the destination starts in video RAM.
+void StartVideoDma(TGBSYSF& gb, u8 value) {
+    GbState& s = gb.state;
+    const u8* io = gb.memory.io_page;
+    s.hdma_active = 1;
+    s.hdma_length = (value & 0x7F) * 16 + 16;
+    s.hdma_mode = value & 0x80u;
+    s.hdma_src = static_cast<u16>(io[reg::HDMA1] << 8 | (io[reg::HDMA2] & 0xF0));
+    s.hdma_dst = static_cast<u16>(0x8000 | (io[reg::HDMA3] & 0x1F) << 8 | (io[reg::HDMA4] & 0xF0));
+    if (s.hdma_mode == 0) {
+        // A general copy runs to its end at once. Written while an H-blank copy is pending, it
+        // replaces that copy rather than cancelling it.
+        CopyVideoDma(gb, s.hdma_length);
+        s.hdma_active = 0;
+    }
+    // An H-blank copy leaves the written value, which counts down one per block.
+    if (!s.hdma_active) gb.memory.io_page[reg::HDMA5] = 0xFF;
+}
+
+}  // namespace
+
+void TGBSYSF::IoWrite(u16 address, u8 value) {
+    const u8 n = address & 0xFF;
+    memory.io_page[n] = value;
+    GbState& s = state;
+    SoundChannel* const ch = s.channels;
+    switch (n) {
+        case reg::P1:
+            // A program selects a key group by writing its bit as 0.
+            s.joy_sel_dir = (value & 0x10) ? 0 : 1;
+            s.joy_sel_btn = (value & 0x20) ? 0 : 1;
+            break;
+        case reg::DIV: s.DIV = 0; break;  // the prescaler (div_cycles) keeps running
+        case reg::TIMA: s.TIMA = value; break;
+        case reg::TMA: s.TMA = value; break;
+        case reg::TAC: s.TAC = value; break;  // the prescaler (tima_cycles) keeps running
+        case reg::IF: std::atomic_ref<u8>(s.IF).store(value, std::memory_order_release); break;
+
+        // ---- sound ----
+        case reg::NR10:
+            ch[0].sweep_time = (value >> 4) & 0x0Fu;
+            ch[0].sweep_dir = value & 0x08u;
+            ch[0].sweep_shift = value & 0x07u;
+            ch[0].sweep_on = ch[0].sweep_shift != 0 ? 1u : 0u;
+            break;
+        case reg::NR11: WriteLengthDuty(ch[0], value, true); break;
+        case reg::NR21: WriteLengthDuty(ch[1], value, true); break;
+        case reg::NR41: WriteLengthDuty(ch[3], value, false); break;
+        case reg::NR31: ch[2].length_count = 256u - value; break;
+        case reg::NR12: WriteEnvelope(ch[0], value); break;
+        case reg::NR22: WriteEnvelope(ch[1], value); break;
+        case reg::NR42: WriteEnvelope(ch[3], value); break;
+        case reg::NR13:
+            ch[0].freq_lo = value;
+            UpdateTonePeriod(ch[0], false);
+            break;
+        case reg::NR23:
+            ch[1].freq_lo = value;
+            UpdateTonePeriod(ch[1], false);
+            break;
+        case reg::NR33:
+            ch[2].freq_lo = value;
+            UpdateTonePeriod(ch[2], true);
+            break;
+        case reg::NR14:
+        case reg::NR24:
+        case reg::NR34:
+        case reg::NR44: {
+            // The trigger comes first, so the length enable and frequency written with it
+            // apply to the restarted note.
+            const int c = n == reg::NR14 ? 0 : n == reg::NR24 ? 1 : n == reg::NR34 ? 2 : 3;
+            if (value & 0x80) TriggerChannel(c);
+            ch[c].length_on = value & 0x40u;
+            if (c < 3) {
+                ch[c].freq_hi = value & 0x07u;
+                UpdateTonePeriod(ch[c], c == 2);
+            }
+            break;
+        }
+        case reg::NR30:
+            ch[2].ch_on = value & 0x80u;
+            if (value & 0x80) {
+                TriggerChannel(2);
+            } else {
+                StopChannel(2);
+            }
+            break;
+        case reg::NR32: ch[2].wave_level = (value >> 5) & 3u; break;
+        case reg::NR43:
+            // Bit 2 (the 7-bit counter) is not stored: the noise is not a shift register here.
+            ch[3].noise_clock_shift = (value >> 4) & 0x0Fu;
+            ch[3].noise_width = value & 0x08u;
+            ch[3].noise_ratio = value & 0x03u;
+            ch[3].freq_period = (2u << ch[3].noise_clock_shift) * (ch[3].noise_ratio * 8u);
+            break;
+        case reg::NR50:
+            // Bits 3 and 7 route the cartridge's own sound, which no cartridge here produces.
+            s.so1_volume = value & 7;
+            s.so2_volume = (value >> 4) & 7;
+            s.so1_on = 1;
+            s.so2_on = 1;
+            break;
+        case reg::NR52:
+            // Switching the sound unit off silences and freezes it; no register is cleared.
+            s.snd_master_on = (value & 0x80) ? 1 : 0;
+            break;
+
+        // ---- LCD ----
+        case reg::LCDC: s.LCDC = value; break;
+        case reg::STAT: s.STAT = value; break;  // the mode bits too: the timing follows them
+        case reg::SCY: s.SCY = value; break;
+        case reg::SCX: s.SCX = value; break;
+        case reg::LY: s.LY = 0; break;  // any write restarts the line counter
+        case reg::LYC: s.LYC = value; break;
+        case reg::DMA: {
+            // 160 bytes from any page into OAM, complete before the next instruction.
+            const u16 source = static_cast<u16>(value << 8);
+            for (u16 i = 0; i < 160; ++i) {
+                BusWrite(static_cast<u16>(0xFE00 + i), BusRead(static_cast<u16>(source + i)));
+            }
+            break;
+        }
+        case reg::BGP:
+            s.BGP = value;
+            DecodeDmgPalette(value, s.bgp_colors);
+            break;
+        case reg::OBP0:
+            s.OBP0 = value;
+            DecodeDmgPalette(value, s.obp0_colors);
+            break;
+        case reg::OBP1:
+            s.OBP1 = value;
+            DecodeDmgPalette(value, s.obp1_colors);
+            break;
+        case reg::WY: s.WY = value; break;
+        case reg::WX: s.WX = value; break;
+
+        // ---- colour-mode registers: outside colour mode they only reach io_page ----
+        case reg::VBK:
+            if (s.CGB_MODE) s.Bank_VRAM = value & 1u;
+            break;
+        case reg::HDMA5:
+            if (s.CGB_MODE) StartVideoDma(*this, value);
+            break;
+        case reg::BCPS: s.BCPS = value; break;
+        case reg::BCPD:
+            if (s.CGB_MODE) WritePaletteByte(s.cgb_bg_colors, &s.BCPS, value);
+            break;
+        case reg::OCPS: s.OCPS = value; break;
+        case reg::OCPD:
+            if (s.CGB_MODE) WritePaletteByte(s.cgb_obj_colors, &s.OCPS, value);
+            break;
+        case reg::SVBK:
+            // Bank 0 cannot be mapped at 0xD000: selecting it gives bank 1.
+            if (s.CGB_MODE) s.Bank_WRAM1 = (value & 7u) != 0 ? (value & 7u) : 1u;
+            break;
+
+        case reg::IE: s.IE = value; break;
+        default:
+            // Serial (no transfer ever happens), NR51, wave RAM, KEY1 (the speed switch is the
+            // processor's STOP), HDMA1-HDMA4, infrared and high RAM are plain bytes.
+            break;
+    }
+}
+
+u8 TGBSYSF::IoRead(u16 address) const {
+    const u8 n = address & 0xFF;
+    const u8* io = memory.io_page;
+    const GbState& s = state;
+    switch (n) {
+        case reg::P1: {
+            // Both groups selected: the direction keys win. None selected: nothing pressed.
+            u8 keys = 0x0F;
+            if (s.joy_sel_dir) {
+                keys = LoadShared(s.joy_dir);
+            } else if (s.joy_sel_btn) {
+                keys = LoadShared(s.joy_btn);
+            }
+            return static_cast<u8>((io[reg::P1] & 0xF0) | (keys & 0x0F));
+        }
+        case reg::DIV: return s.DIV;
+        case reg::TIMA: return s.TIMA;
+        case reg::TMA: return s.TMA;
+        case reg::TAC: return s.TAC;
+        case reg::IF: return LoadShared(s.IF);
+        case reg::NR52: {
+            u8 on = 0;
+            for (int c = 0; c < 4; ++c) {
+                if (s.channels[c].ch_on != 0) on |= static_cast<u8>(1 << c);
+            }
+            return static_cast<u8>((io[reg::NR52] & 0xF0) | on);
+        }
+        case reg::LCDC: return s.LCDC;
+        case reg::STAT: return s.STAT;
+        case reg::SCY: return s.SCY;
+        case reg::SCX: return s.SCX;
+        case reg::LY: return s.LY;
+        case reg::LYC: return s.LYC;
+        case reg::BGP: return s.BGP;
+        case reg::OBP0: return s.OBP0;
+        case reg::OBP1: return s.OBP1;
+        case reg::WY: return s.WY;
+        case reg::WX: return s.WX;
+        case reg::IE: return s.IE;
+        default: return io[n];
+    }
+}
+
+void TGBSYSF::HblankDmaStep() {
+    if (!state.hdma_active) return;
+    CopyVideoDma(*this, 16);
+    // hdma_length may come from a state file with any value: the count-down is done in u32 and
+    // the end is decided on the value before it, so no sum can overflow.
+    const i32 left = state.hdma_length;
+    state.hdma_length = static_cast<i32>(static_cast<u32>(left) - 16u);
+    --memory.io_page[reg::HDMA5];
+    if (left <= 16) {
+        state.hdma_active = 0;
+        memory.io_page[reg::HDMA5] = 0xFF;
+    }
+}
+
+// Key 0-3 are the direction keys (Right, Left, Up, Down), 4-7 the buttons (A, B, Select, Start);
+// each is one active-low bit of its group's nibble.
+void TGBSYSF::PressButton(int key) {
+    if (key >= 0 && key < 8) {
+        u8& group = key < 4 ? state.joy_dir : state.joy_btn;
+        std::atomic_ref<u8>(group).fetch_and(static_cast<u8>(~(1u << (key & 3))),
+                                             std::memory_order_release);
+    }
+    // Any key press wakes the joypad interrupt, also one bound to no button.
+    RequestInterrupt(irq::JOYPAD);
+}
+
+void TGBSYSF::ReleaseButton(int key) {
+    if (key < 0 || key >= 8) return;
+    u8& group = key < 4 ? state.joy_dir : state.joy_btn;
+    std::atomic_ref<u8>(group).fetch_or(static_cast<u8>(1u << (key & 3)),
+                                        std::memory_order_release);
+}
+
 }  // namespace kivo
