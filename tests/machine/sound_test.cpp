@@ -1,0 +1,451 @@
+// The sound unit: the 22050 Hz mixer and its blocks, and the four channels' length, sweep,
+// envelope and waveform timers. Each test starts from a power-on reset, so every accumulator is
+// fresh, and drives the channels through their registers where a program would.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <utility>
+
+#include "host/recording_sound_output.h"
+#include "machine/gbsys.h"
+
+namespace kivo {
+namespace {
+
+constexpr i32 kThreshold = 0x400000;
+
+class SoundTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        gb->noise_seed_source = [] { return 1u; };
+        gb->sound_output = &out;
+        gb->HardReset();
+    }
+
+    void Write(u8 r, u8 value) { gb->IoWrite(0xFF00 | r, value); }
+    SoundChannel& Ch(int n) { return gb->state.channels[n]; }
+    void Step(u32 op) {
+        gb->state.op_cycles = op;
+        gb->SoundStep();
+    }
+    void Run(u32 cycles, u32 op = 4) {
+        for (u32 done = 0; done < cycles; done += op) Step(op);
+    }
+    // Runs until the mixer writes a frame and returns its (left, right) samples.
+    std::pair<int, int> NextFrame() {
+        const i32 slot = gb->state.snd_buffer_fill & (kBlockFrames - 1);
+        while ((gb->state.snd_buffer_fill & (kBlockFrames - 1)) == slot) Step(4);
+        std::int16_t samples[2];
+        std::memcpy(samples, gb->memory.sample_buffer + slot * 4, 4);
+        return {samples[0], samples[1]};
+    }
+    // Only the channels a test sets up sound.
+    void StopAll() {
+        for (int n = 0; n < 4; ++n) gb->StopChannel(n);
+    }
+    // A channel that sounds `level` and never changes it by itself.
+    void Hold(int n, u8 level) {
+        SoundChannel& ch = Ch(n);
+        ch = SoundChannel{};
+        ch.ch_on = 1;
+        ch.output = level;
+        ch.freq_period = 0xFFFFFFFF;
+    }
+    u8 HighestLevelOver(int n, int steps, u32 op = 4) {
+        u8 top = 0;
+        for (int i = 0; i < steps; ++i) {
+            Step(op);
+            top = std::max(top, Ch(n).output);
+        }
+        return top;
+    }
+
+    std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
+    RecordingSoundOutput out;
+};
+
+// ---- sample rate ----
+
+TEST_F(SoundTest, FramesComeAt22050HzOneAtMostPerStep) {
+    Step(24);
+    EXPECT_EQ(gb->state.snd_rate_acc, 529200);
+    EXPECT_EQ(gb->state.snd_buffer_fill, 0);
+
+    gb->state.snd_rate_acc = 3 * kThreshold;
+    Step(4);
+    EXPECT_EQ(gb->state.snd_buffer_fill, 1);
+    EXPECT_LE(gb->state.snd_rate_acc, kThreshold);  // the backlog keeps at most one frame
+
+    gb->HardReset();
+    Run(4194304);  // one console second
+    EXPECT_EQ(out.BlockCount() * kBlockFrames + gb->state.snd_buffer_fill, 22050u);
+}
+
+TEST_F(SoundTest, DoubleSpeedTakesTwiceTheCyclesPerFrameAndPlaysAnOctaveHigher) {
+    auto rising_edges_in_first_block = [&](u8 double_speed) {
+        gb->HardReset();
+        out.bytes.clear();
+        gb->state.CGB_double_speed = double_speed;
+        Write(reg::NR51, 0x01);
+        Write(reg::NR11, 0x80);
+        Write(reg::NR12, 0xF0);
+        Write(reg::NR13, 0x00);
+        Write(reg::NR14, 0x87);  // period 1024: 512 Hz at normal speed
+        u32 cycles = 0;
+        while (out.BlockCount() == 0) {
+            Step(4);
+            cycles += 4;
+        }
+        int edges = 0;
+        for (std::size_t f = 1; f < kBlockFrames; ++f) {
+            edges += out.Sample(f - 1, 0) == 0 && out.Sample(f, 0) != 0;
+        }
+        return std::pair{cycles, edges};
+    };
+    const auto [normal_cycles, normal_edges] = rising_edges_in_first_block(0);
+    const auto [double_cycles, double_edges] = rising_edges_in_first_block(1);
+    EXPECT_NEAR(double_cycles, 2 * normal_cycles, 8);
+    EXPECT_NEAR(normal_edges, 48, 1);
+    EXPECT_NEAR(double_edges, 2 * normal_edges, 1);
+}
+
+// ---- mixing ----
+
+TEST_F(SoundTest, FourFullChannelsOnTerminalOneGive6720AndNothingOnTerminalTwo) {
+    for (int n = 0; n < 4; ++n) Hold(n, 15);
+    Write(reg::NR51, 0x0F);
+    Write(reg::NR50, 0x07);
+    EXPECT_EQ(NextFrame(), std::pair(6720, 0));
+}
+
+TEST_F(SoundTest, Nr51RoutesEachChannelToItsOwnTerminals) {
+    for (int n = 0; n < 4; ++n) Hold(n, static_cast<u8>(1 << n));
+    Write(reg::NR50, 0x77);
+    Write(reg::NR51, 0x5A);  // terminal 1: channels 2 and 4; terminal 2: channels 1 and 3
+    EXPECT_EQ(NextFrame(), std::pair((2 + 8) * 7 * 16, (1 + 4) * 7 * 16));
+    Write(reg::NR51, 0x00);
+    EXPECT_EQ(NextFrame(), std::pair(0, 0));
+}
+
+TEST_F(SoundTest, TerminalVolumeZeroOrTerminalOffSilencesThatTerminal) {
+    Hold(0, 15);
+    Write(reg::NR51, 0x11);
+    Write(reg::NR50, 0x70);
+    EXPECT_EQ(NextFrame(), std::pair(0, 15 * 7 * 16));
+    Write(reg::NR50, 0x07);
+    EXPECT_EQ(NextFrame(), std::pair(15 * 7 * 16, 0));
+    gb->state.so1_on = 0;
+    EXPECT_EQ(NextFrame(), std::pair(0, 0));
+}
+
+TEST_F(SoundTest, ChannelOptionOffMutesTheChannelWhileItKeepsRunning) {
+    StopAll();
+    gb->sound_select_CH2 = false;
+    Write(reg::NR51, 0x02);
+    Write(reg::NR21, 0x00);  // 64 length ticks
+    Write(reg::NR22, 0xF0);
+    Write(reg::NR23, 0xFF);  // period 4: a waveform step at every instruction
+    Write(reg::NR24, 0xC7);
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(NextFrame(), std::pair(0, 0));
+    EXPECT_LT(Ch(1).length_count, 64u);
+
+    gb->sound_select_CH2 = true;
+    int loud = 0;
+    for (int i = 0; i < 50; ++i) loud += NextFrame().first != 0;
+    EXPECT_GT(loud, 0);
+}
+
+TEST_F(SoundTest, ChannelThatIsOffIsSilentAndDropsItsLevel) {
+    Hold(0, 15);
+    Ch(0).ch_on = 0;
+    EXPECT_EQ(NextFrame(), std::pair(0, 0));
+    EXPECT_EQ(Ch(0).output, 0);
+}
+
+// ---- sound off ----
+
+TEST_F(SoundTest, SoundOffStillDeliversSilentBlocksAndFreezesEveryChannel) {
+    // After power-on square 1 plays a 512 Hz tone on both terminals.
+    for (int way = 0; way < 2; ++way) {
+        gb->HardReset();
+        out.bytes.clear();
+        if (way == 0) {
+            gb->sound_enable = false;
+        } else {
+            Write(reg::NR52, 0x00);
+        }
+        GbState before = gb->state;
+        Run(kBlockFrames * 200);
+        ASSERT_EQ(out.BlockCount(), 1u);
+        for (std::size_t f = 0; f < kBlockFrames; ++f) {
+            ASSERT_EQ(out.Sample(f, 0), 0);
+            ASSERT_EQ(out.Sample(f, 1), 0);
+        }
+        EXPECT_EQ(std::memcmp(before.channels, gb->state.channels, sizeof before.channels), 0);
+
+        gb->sound_enable = true;
+        Write(reg::NR52, 0x80);
+        Run(kBlockFrames * 200);
+        EXPECT_NE(std::memcmp(before.channels, gb->state.channels, sizeof before.channels), 0);
+    }
+}
+
+// ---- blocks ----
+
+TEST_F(SoundTest, BlocksGoToTheOutputEvery2048FramesInTheOrderWritten) {
+    Hold(0, 0);
+    Write(reg::NR51, 0x01);
+    Write(reg::NR50, 0x07);
+    for (int f = 0; f < kBlockFrames - 1; ++f) {
+        Ch(0).output = static_cast<u8>(f & 15);
+        NextFrame();
+    }
+    EXPECT_EQ(out.BlockCount(), 0u);
+    EXPECT_EQ(gb->state.snd_buffer_fill, kBlockFrames - 1);
+    EXPECT_EQ(gb->memory.sample_write_ptr, 4u * (kBlockFrames - 1));
+
+    Ch(0).output = 15;
+    NextFrame();
+    ASSERT_EQ(out.BlockCount(), 1u);
+    EXPECT_EQ(gb->state.snd_buffer_fill, 0);
+    EXPECT_EQ(gb->memory.sample_write_ptr, 0u);
+    for (std::size_t f = 0; f < kBlockFrames; ++f) {
+        ASSERT_EQ(out.Sample(f, 0), static_cast<int>(f & 15) * 7 * 16) << "frame " << f;
+    }
+
+    gb->sound_output = nullptr;  // no output at all: blocks are simply not delivered
+    for (int f = 0; f < kBlockFrames; ++f) NextFrame();
+    EXPECT_EQ(out.BlockCount(), 1u);
+}
+
+TEST_F(SoundTest, FillFromAStateFileOutsideTheBlockStaysInsideTheBuffer) {
+    for (i32 fill : {-1, 2048, 5000, INT_MAX, INT_MIN}) {
+        gb->state.snd_buffer_fill = fill;
+        NextFrame();
+        EXPECT_GE(gb->state.snd_buffer_fill, 0);
+        EXPECT_LT(gb->state.snd_buffer_fill, kBlockFrames);
+        EXPECT_EQ(gb->memory.sample_write_ptr, 4u * gb->state.snd_buffer_fill);
+    }
+}
+
+// ---- length ----
+
+TEST_F(SoundTest, Nr11Of0x3FStopsTheSquareAfterOneLengthTick) {
+    Write(reg::NR11, 0x3F);
+    Write(reg::NR14, 0xC7);
+    Run(16380);
+    EXPECT_EQ(gb->IoRead(0xFF00 | reg::NR52) & 0x01, 0x01);
+    Step(4);
+    EXPECT_EQ(gb->IoRead(0xFF00 | reg::NR52) & 0x01, 0x00);
+
+    Write(reg::NR14, 0x87);  // without the length enable the tone lasts
+    Run(10 * 16384);
+    EXPECT_EQ(Ch(0).ch_on, 1u);
+}
+
+TEST_F(SoundTest, Nr31OfZeroLetsTheWaveChannelRun256LengthTicks) {
+    Write(reg::NR30, 0x80);
+    Write(reg::NR31, 0x00);
+    Write(reg::NR34, 0xC7);
+    Run(256 * 16384 - 4);
+    EXPECT_EQ(Ch(2).ch_on, 1u);
+    Step(4);
+    EXPECT_EQ(Ch(2).ch_on, 0u);
+}
+
+// ---- sweep ----
+
+TEST_F(SoundTest, SweepLengthensThePeriodWithBit3ClearAndShortensItWithBit3Set) {
+    Write(reg::NR13, 0x00);
+    Write(reg::NR14, 0x87);  // period 1024
+    Write(reg::NR10, 0x11);  // one tick per step, period + period / 2
+    Run(32764);
+    EXPECT_EQ(Ch(0).freq_period, 1024u);
+    Step(4);
+    EXPECT_EQ(Ch(0).freq_period, 1536u);
+
+    Write(reg::NR14, 0x87);
+    Write(reg::NR10, 0x19);  // period - period / 2
+    Run(32768);
+    EXPECT_EQ(Ch(0).freq_period, 512u);
+
+    Write(reg::NR10, 0x29);  // a step every second tick
+    Run(32768);
+    EXPECT_EQ(Ch(0).freq_period, 512u);
+    Run(32768);
+    EXPECT_EQ(Ch(0).freq_period, 256u);
+}
+
+// ---- envelope ----
+
+TEST_F(SoundTest, EnvelopeStepsOnceEveryEnvPeriodTicksAndTheSquareSoundsItsVolume) {
+    Write(reg::NR21, 0x80);
+    Write(reg::NR22, 0xF3);  // 15, down, every 3 ticks of 64 Hz
+    Write(reg::NR23, 0xFF);  // period 4
+    Write(reg::NR24, 0x87);
+    EXPECT_EQ(HighestLevelOver(1, 8), 15);
+    Run(3 * 65536 - 4 - 8 * 4);
+    EXPECT_EQ(Ch(1).env_volume, 15u);
+    Step(4);
+    EXPECT_EQ(Ch(1).env_volume, 14u);
+    EXPECT_EQ(HighestLevelOver(1, 8), 14);
+    Run(3 * 65536);
+    EXPECT_EQ(HighestLevelOver(1, 8), 13);
+    Run(20 * 3 * 65536);
+    EXPECT_EQ(Ch(1).env_volume, 0u);
+    EXPECT_EQ(HighestLevelOver(1, 8), 0);
+}
+
+// NRx2 = 0x09 is initial volume 0 rising by one step per tick. With the level taken from the
+// envelope, the note fades in over 15 ticks and then holds at full volume; it is no longer held
+// silent until the register is rewritten.
+TEST_F(SoundTest, InitialVolumeZeroWithARisingEnvelopeFadesIn) {
+    Write(reg::NR21, 0x80);
+    Write(reg::NR22, 0x09);
+    Write(reg::NR23, 0xFF);
+    Write(reg::NR24, 0x87);
+    EXPECT_EQ(HighestLevelOver(1, 8), 0);
+    Run(65536);
+    EXPECT_EQ(HighestLevelOver(1, 8), 1);
+    Run(14 * 65536);
+    EXPECT_EQ(HighestLevelOver(1, 8), 15);
+    Run(10 * 65536);
+    EXPECT_EQ(Ch(1).env_volume, 15u);
+    EXPECT_EQ(HighestLevelOver(1, 8), 15);
+}
+
+// ---- trigger ----
+
+TEST_F(SoundTest, TriggerRestartsWaveformAndEnvelopeButKeepsPeriodAndOtherCounters) {
+    Write(reg::NR42, 0xF1);
+    Write(reg::NR43, 0x27);  // period 192, which only NR43 sets
+    SoundChannel& noise = Ch(3);
+    noise.env_volume = 3;
+    noise.env_cycles = 1234;
+    noise.freq_cycles = 100;
+    noise.length_cycles = 777;
+    noise.output = 15;
+    Write(reg::NR44, 0x80);
+    EXPECT_EQ(noise.ch_on, 1u);
+    EXPECT_EQ(noise.freq_period, 192u);
+    EXPECT_EQ(noise.freq_cycles, 0u);
+    EXPECT_EQ(noise.env_volume, 15u);
+    EXPECT_EQ(noise.env_cycles, 0u);
+    EXPECT_EQ(noise.output, 0);
+    EXPECT_EQ(noise.length_cycles, 777u);
+
+    Ch(1).duty_step = 5;
+    Write(reg::NR24, 0x80);
+    EXPECT_EQ(Ch(1).duty_step, 5u);
+
+    Write(reg::NR33, 0xF0);
+    Write(reg::NR34, 0x07);  // period 32, no trigger
+    Ch(2).wave_pos = 9;
+    Write(reg::NR30, 0x00);
+    Write(reg::NR30, 0x80);  // restarted through NR30 alone
+    EXPECT_EQ(Ch(2).freq_period, 32u);
+    EXPECT_EQ(Ch(2).wave_pos, 0);
+}
+
+// ---- wave ----
+
+TEST_F(SoundTest, WaveChannelPlaysHighNibbleFirstScaledByNr32) {
+    Write(reg::WAVE_RAM, 0x9C);
+    Write(reg::NR30, 0x80);
+    Write(reg::NR33, 0xF0);
+    Write(reg::NR34, 0x87);  // period 32
+    const std::pair<u8, std::pair<int, int>> cases[] = {
+        {0x20, {9, 12}}, {0x40, {4, 6}}, {0x60, {2, 3}}, {0x00, {0, 0}}};
+    for (const auto& [nr32, samples] : cases) {
+        Write(reg::NR32, nr32);
+        Write(reg::NR30, 0x80);  // back to sample 0
+        Step(32);
+        const int first = Ch(2).output;
+        Step(32);
+        EXPECT_EQ(std::pair(first, static_cast<int>(Ch(2).output)), samples) << int{nr32};
+    }
+}
+
+// ---- noise ----
+
+TEST_F(SoundTest, NoiseGeneratorRepeatsTheClassicRandSequence) {
+    gb->noise_rng = 1;
+    EXPECT_EQ(gb->NoiseRand(), 41u);
+    EXPECT_EQ(gb->NoiseRand(), 18467u);
+    EXPECT_EQ(gb->NoiseRand(), 6334u);
+    EXPECT_EQ(gb->NoiseRand(), 26500u);
+}
+
+TEST_F(SoundTest, NoiseIsHighOnEvenDrawsForAFixedSeed) {
+    Write(reg::NR42, 0xF0);
+    Write(reg::NR43, 0x00);  // period 0: a draw at every instruction
+    Write(reg::NR44, 0x80);
+    gb->noise_rng = 12345;
+    u32 x = 12345;
+    int high = 0;
+    for (int i = 0; i < 256; ++i) {
+        Step(4);
+        x = x * 214013u + 2531011u;
+        const bool even = ((x >> 16) & 1) == 0;
+        ASSERT_EQ(Ch(3).output, even ? 15 : 0) << "draw " << i;
+        high += even;
+    }
+    EXPECT_GT(high, 64);
+    EXPECT_LT(high, 192);
+}
+
+// ---- bounds ----
+
+TEST_F(SoundTest, AccumulatorsStayBoundedUnderTinyPeriodsAndHugeSteps) {
+    Write(reg::NR13, 0xFF);
+    Write(reg::NR14, 0x87);  // period 4
+    Write(reg::NR43, 0x00);  // period 0
+    Write(reg::NR44, 0x80);
+    for (int i = 0; i < 1000000; ++i) Step(24);
+    EXPECT_LE(Ch(0).freq_cycles, 4u);
+    EXPECT_EQ(Ch(3).freq_cycles, 0u);
+
+    // A longer period takes effect at once: no backlog keeps the square stepping every time.
+    Write(reg::NR13, 0x00);
+    Write(reg::NR14, 0x07);  // period 1024
+    Step(24);
+    Step(24);
+    const u32 position = Ch(0).duty_step;
+    Run(960, 24);
+    EXPECT_EQ(Ch(0).duty_step, position);
+
+    Write(reg::NR10, 0x17);
+    Write(reg::NR12, 0xF7);
+    Write(reg::NR14, 0xC7);
+    Ch(0).length_count = 0xFFFFFFFF;
+    for (int i = 0; i < 1000; ++i) Step(1000000);
+    EXPECT_LE(Ch(0).length_cycles, 16384u);
+    EXPECT_LE(Ch(0).sweep_cycles, 32768u);
+    EXPECT_LE(Ch(0).env_cycles, 7u * 65536u);
+    EXPECT_LE(gb->state.snd_rate_acc, kThreshold);
+}
+
+TEST_F(SoundTest, AnyChannelBytesFromAStateFileGiveSamplesInRange) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20; ++round) {
+        auto* bytes = reinterpret_cast<u8*>(&gb->state.so1_on);
+        const auto* end = reinterpret_cast<u8*>(&gb->state + 1);
+        for (u8* b = bytes; b < end; ++b) *b = static_cast<u8>(rng());
+        gb->state.snd_master_on = 1;
+        for (int i = 0; i < 20000; ++i) Step(4 + rng() % 6 * 4);
+    }
+    ASSERT_GT(out.BlockCount(), 0u);
+    for (std::size_t f = 0; f < out.BlockCount() * kBlockFrames; ++f) {
+        ASSERT_GE(out.Sample(f, 0), 0);
+        ASSERT_LE(out.Sample(f, 0), 6720);
+        ASSERT_GE(out.Sample(f, 1), 0);
+        ASSERT_LE(out.Sample(f, 1), 6720);
+    }
+}
+
+}  // namespace
+}  // namespace kivo
