@@ -1,11 +1,49 @@
 #!/usr/bin/env bash
-# Builds the emulator and runs it (the built-in demo ROM when no ROM is given).
+# Builds the emulator, then runs a cartridge headless for five seconds of console time and leaves
+# its last picture (PNG) and its sound (WAV) in the current folder:
+#
+#   scripts/run.sh            the built-in demo, with a few scripted key presses: demo.png, demo.wav
+#   scripts/run.sh GAME.gb    that cartridge: GAME.png, GAME.wav
+#
+# Any further arguments go to kivo-run (for example --ini FILE or --seed N).
 set -euo pipefail
+here="$(pwd)"
+rom="${1:-}"
+[ $# -gt 0 ] && shift
+if [ -n "$rom" ] && [ "${rom#/}" = "$rom" ]; then rom="$here/$rom"; fi
+
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
-if [ -x build/release/src/cli/kivo-run ]; then
-  exec build/release/src/cli/kivo-run "$@"
+runner="$(pwd)/build/release/src/cli/kivo-run"
+
+slices=80  # 16 slices are one console second
+if [ -z "$rom" ]; then
+  name=demo
+  keys="$(mktemp)"
+  trap 'rm -f "$keys"' EXIT
+  # The ball goes right, then down; A plays a tone, B a noise burst, Start the jingle again.
+  cat >"$keys" <<'KEYS'
+30 right down
+90 right up
+95 a down
+100 a up
+120 down down
+160 down up
+170 b down
+175 b up
+200 start down
+205 start up
+KEYS
+  source_args=(--demo --input "$keys")
+else
+  name="$(basename "${rom%.*}")"
+  source_args=("$rom")
 fi
-echo "The emulation machine and its tests are built; the runner (kivo-run) and the window are not built yet."
+
+png="$here/$name.png"
+wav="$here/$name.wav"
+"$runner" "${source_args[@]}" --slices "$slices" --screenshot "$png" --wav "$wav" "$@"
+echo "Picture after $((slices / 16)) console seconds: $png"
+echo "Sound of the run (22050 Hz stereo): $wav"

@@ -1,0 +1,82 @@
+// Parsing of kivo-run's command line and of its --input scripts.
+#include "cli/run_args.h"
+
+#include <gtest/gtest.h>
+
+#include "cli/input_script.h"
+#include "machine/gbsys.h"
+
+namespace kivo::cli {
+namespace {
+
+TEST(RunArgs, ValuesLandInTheirFieldsAndDashDashEndsTheOptions) {
+    RunArgs a;
+    std::string error;
+    ASSERT_TRUE(ParseRunArgs(
+        {"--frames", "60", "--disasm", "0x0100:5", "--seed", "7", "--", "-odd.gb"}, &a, &error))
+        << error;
+    EXPECT_FALSE(a.slices);
+    EXPECT_EQ(a.frames, 60u);
+    ASSERT_TRUE(a.disasm);
+    EXPECT_EQ(a.disasm->address, 0x0100);
+    EXPECT_EQ(a.disasm->count, 5);
+    EXPECT_EQ(a.seed, 7u);
+    EXPECT_EQ(a.rom, "-odd.gb");  // a ROM whose name starts with a dash
+}
+
+TEST(RunArgs, AddressesAreHexWithOptionalPrefixAndCountsDecimal) {
+    AddressRange r;
+    ASSERT_TRUE(ParseAddressRange("0150:3", &r));
+    EXPECT_EQ(r.address, 0x0150);
+    EXPECT_EQ(r.count, 3);
+    ASSERT_TRUE(ParseAddressRange("0XfFfF:0", &r));
+    EXPECT_EQ(r.address, 0xFFFF);
+    ASSERT_TRUE(ParseAddressRange("7:65536", &r));
+    for (const char* bad : {"", ":3", "0x:3", "12345:1", "10:-1", "10:65537", "g0:1", "10",
+                            "10:", "10:0x2", " 10:1"}) {
+        EXPECT_FALSE(ParseAddressRange(bad, &r)) << bad;
+    }
+    std::uint32_t n = 0;
+    EXPECT_TRUE(ParseCount("4294967295", &n));
+    EXPECT_EQ(n, 4294967295u);
+    for (const char* bad : {"", "4294967296", "-1", "+1", "1e3", "0x10", "99999999999"}) {
+        EXPECT_FALSE(ParseCount(bad, &n)) << bad;
+    }
+}
+
+TEST(InputScript, EventsSortByFrameAndKeepFileOrderWithinAFrame) {
+    std::vector<InputEvent> events;
+    std::string error;
+    ASSERT_TRUE(ParseInputScript("# keys\r\n5 a down\r\n\n2 LEFT up\n5 a up\n  0 start down\n",
+                                 &events, &error))
+        << error;
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].frame, 0u);
+    EXPECT_EQ(events[0].button, KEY_START);
+    EXPECT_EQ(events[1].frame, 2u);
+    EXPECT_EQ(events[1].button, KEY_LEFT);
+    EXPECT_FALSE(events[1].down);
+    EXPECT_TRUE(events[2].down);
+    EXPECT_EQ(events[2].button, KEY_A);
+    EXPECT_FALSE(events[3].down);
+}
+
+TEST(InputScript, MalformedLinesAreNamedByNumber) {
+    std::vector<InputEvent> events;
+    std::string error;
+    const std::pair<const char*, const char*> cases[] = {
+        {"1 a down\n1 jump down\n", "line 2: unknown button"},
+        {"x a down\n", "line 1: bad frame"},
+        {"-1 a down\n", "line 1: bad frame"},
+        {"1 a sideways\n", "line 1: expected down or up"},
+        {"1 a down now\n", "line 1: expected"},
+        {"1 a\n", "line 1: expected"},
+    };
+    for (const auto& [text, reason] : cases) {
+        EXPECT_FALSE(ParseInputScript(text, &events, &error)) << text;
+        EXPECT_EQ(error.rfind(reason, 0), 0u) << text << " -> " << error;
+    }
+}
+
+}  // namespace
+}  // namespace kivo::cli
