@@ -1,7 +1,598 @@
-// STUB: replaced by the processor implementation.
+// The processor and the run slice.
+//
+// The processor interprets the LR35902 instruction set with its own cycle tables and the Z80
+// flag layout (see cpu_tables.h). The run slice drives the whole machine one instruction step at
+// a time: after each instruction it advances the divider and the timer, runs the sound and LCD
+// steps, wakes a halted processor and serves at most one interrupt.
+//
+// Decoding follows the structure of the opcode map: an opcode is x (bits 7-6), y (bits 5-3) and
+// z (bits 2-0); y and z name registers in the order B, C, D, E, H, L, (HL), A, y names the ALU
+// operation or branch condition, and y's upper two bits (p) name a register pair. Each opcode's
+// handler is a template instance chosen at compile time from those fields, and one table of 256
+// handlers (and one for the 0xCB page) serves the dispatch.
+//
+// GbState stays the only copy of the processor registers: other units and the debugger read it
+// between steps, and state files store it.
+#include <atomic>
+#include <bit>
+#include <utility>
+
+#include "machine/cpu_tables.h"
 #include "machine/gbsys.h"
+
 namespace kivo {
-void TGBSYSF::RunSlice() {}
-void TGBSYSF::RequestInterrupt(u8 bits) { std::atomic_ref<u8>(state.IF).fetch_or(bits); }
-void TGBSYSF::DispatchInterrupt(u8, u16) {}
+
+namespace {
+
+// Backlog cap of the timer prescaler. A run of instructions longer than a 16-cycle timer period
+// adds to the backlog faster than one increment per step works it off; without a cap the count
+// would eventually overflow.
+constexpr i32 kPrescalerCap = 1 << 24;
+
+// ---- registers ----
+
+// Byte offsets of B, C, D, E, H, L, -, A inside GbState. A pair is stored little-endian with its
+// first register as the high byte: B is byte 3 of the state, C byte 2, and A is byte 1 of AF.
+constexpr int kRegByte[8] = {3, 2, 5, 4, 7, 6, -1, 1};
+
+inline u8* StateBytes(GbState& s) {
+    return reinterpret_cast<u8*>(&s);
+}
+inline u8& RegA(GbState& s) {
+    return StateBytes(s)[1];
+}
+inline u8& RegF(GbState& s) {
+    return StateBytes(s)[0];
+}
+
+template <int r>
+inline u8& Reg(GbState& s) {
+    static_assert(r >= 0 && r < 8 && r != 6, "(HL) is a memory operand");
+    return StateBytes(s)[kRegByte[r]];
+}
+
+// Register pairs as the pair field p names them: BC, DE, HL, SP; for PUSH and POP, AF instead of
+// SP.
+template <int p>
+inline u16& Pair(GbState& s) {
+    switch (p) {
+        case 0: return s.BC;
+        case 1: return s.DE;
+        case 2: return s.HL;
+        default: return s.SP;
+    }
+}
+template <int p>
+inline u16& StackPair(GbState& s) {
+    return p == 3 ? s.AF : Pair<p>(s);
+}
+
+// ---- memory ----
+
+// Opcode and operand fetches. Programs run from ROM nearly always, so the ROM window is read
+// here directly, by the same rule as the bus (bit 14 picks the switchable bank); every other
+// address goes through the bus.
+inline u8 Fetch8(TGBSYSF& gb) {
+    const u16 pc = gb.state.PC++;
+    if (pc < 0x8000) [[likely]] {
+        return (pc & 0x4000) ? gb.rom_bank1[pc & 0x3FFF] : gb.rom[pc];
+    }
+    return gb.BusRead(pc);
+}
+
+inline u16 Fetch16(TGBSYSF& gb) {
+    const u8 lo = Fetch8(gb);
+    const u8 hi = Fetch8(gb);
+    return static_cast<u16>(hi << 8 | lo);
+}
+
+inline void Push16(TGBSYSF& gb, u16 value) {
+    GbState& s = gb.state;
+    gb.BusWrite(--s.SP, static_cast<u8>(value >> 8));
+    gb.BusWrite(--s.SP, static_cast<u8>(value));
+}
+
+inline u16 Pop16(TGBSYSF& gb) {
+    GbState& s = gb.state;
+    const u8 lo = gb.BusRead(s.SP++);
+    const u8 hi = gb.BusRead(s.SP++);
+    return static_cast<u16>(hi << 8 | lo);
+}
+
+// The operand named by a register field: a register, or the byte at HL for 6.
+template <int r>
+inline u8 ReadOperand(TGBSYSF& gb) {
+    if constexpr (r == 6)
+        return gb.BusRead(gb.state.HL);
+    else
+        return Reg<r>(gb.state);
+}
+template <int r>
+inline void WriteOperand(TGBSYSF& gb, u8 value) {
+    if constexpr (r == 6)
+        gb.BusWrite(gb.state.HL, value);
+    else
+        Reg<r>(gb.state) = value;
+}
+
+// ---- flags and arithmetic ----
+
+// Branch conditions by number: NZ, Z, NC, C.
+template <int cc>
+inline bool Condition(const GbState& s) {
+    const u8 f = static_cast<u8>(s.AF);
+    switch (cc) {
+        case 0: return !(f & flag::Z);
+        case 1: return f & flag::Z;
+        case 2: return !(f & flag::C);
+        default: return f & flag::C;
+    }
+}
+
+// ADD and ADC: the sum is taken in more than 8 bits so that bit 8 is the carry.
+inline void Add8(GbState& s, u8 x, u32 carry) {
+    u8& a = RegA(s);
+    const u32 r = a + x + carry;
+    const bool overflow = ~(a ^ x) & (x ^ r) & 0x80;
+    RegF(s) = static_cast<u8>(sz_flags[r & 0xFF] | ((a ^ x ^ r) & flag::H) |
+                              (overflow ? flag::PV : 0) | ((r >> 8) & flag::C));
+    a = static_cast<u8>(r);
+}
+
+// SUB, SBC and CP: a negative difference wraps modulo 2^32, so bit 8 is the borrow.
+inline void Sub8(GbState& s, u8 x, u32 carry, bool store) {
+    u8& a = RegA(s);
+    const u32 r = a - x - carry;
+    const bool overflow = (a ^ x) & (a ^ r) & 0x80;
+    RegF(s) = static_cast<u8>(sz_flags[r & 0xFF] | ((a ^ x ^ r) & flag::H) |
+                              (overflow ? flag::PV : 0) | flag::N | ((r >> 8) & flag::C));
+    if (store) a = static_cast<u8>(r);
+}
+
+// The eight ALU operations by the y field: ADD, ADC, SUB, SBC, AND, XOR, OR, CP. SUB A, XOR A
+// and CP A need no special case: the general rules give F = 0x42, 0x44 and 0x42.
+template <int op>
+inline void Alu(GbState& s, u8 x) {
+    u8& a = RegA(s);
+    const u32 carry = RegF(s) & flag::C;
+    switch (op) {
+        case 0: Add8(s, x, 0); break;
+        case 1: Add8(s, x, carry); break;
+        case 2: Sub8(s, x, 0, true); break;
+        case 3: Sub8(s, x, carry, true); break;
+        case 4:
+            a &= x;
+            RegF(s) = szp_flags[a] | flag::H;
+            break;
+        case 5:
+            a ^= x;
+            RegF(s) = szp_flags[a];
+            break;
+        case 6:
+            a |= x;
+            RegF(s) = szp_flags[a];
+            break;
+        default: Sub8(s, x, 0, false); break;
+    }
+}
+
+inline u8 Inc8(GbState& s, u8 v) {
+    const u8 r = static_cast<u8>(v + 1);
+    RegF(s) = static_cast<u8>((RegF(s) & flag::C) | sz_flags[r] | (r == 0x80 ? flag::PV : 0) |
+                              ((r & 0x0F) == 0 ? flag::H : 0));
+    return r;
+}
+
+inline u8 Dec8(GbState& s, u8 v) {
+    const u8 r = static_cast<u8>(v - 1);
+    RegF(s) = static_cast<u8>((RegF(s) & flag::C) | sz_flags[r] | (r == 0x7F ? flag::PV : 0) |
+                              ((r & 0x0F) == 0x0F ? flag::H : 0) | flag::N);
+    return r;
+}
+
+// The flags that ADD HL, the rotates of A, SCF and CCF keep: S, Z, the two copy bits and P/V.
+constexpr u8 kKeepSzxyPv = flag::S | flag::Z | flag::Y | flag::X | flag::PV;
+
+inline void AddHl(GbState& s, u16 x) {
+    const u32 sum = u32{s.HL} + x;
+    RegF(s) = static_cast<u8>((RegF(s) & kKeepSzxyPv) | (((s.HL ^ x ^ sum) >> 8) & flag::H) |
+                              (sum >> 16));
+    s.HL = static_cast<u16>(sum);
+}
+
+// Rotates of A (RLCA, RRCA, RLA, RRA) by y = 0-3. Unlike the 0xCB rotates they keep S, Z and
+// P/V and report only the carry.
+template <int y>
+inline void RotateA(GbState& s) {
+    u8& a = RegA(s);
+    const u8 f = RegF(s);
+    const u8 v = a, carry_in = f & flag::C;
+    switch (y) {
+        case 0: a = static_cast<u8>(v << 1 | v >> 7); break;
+        case 1: a = static_cast<u8>(v >> 1 | v << 7); break;
+        case 2: a = static_cast<u8>(v << 1 | carry_in); break;
+        default: a = static_cast<u8>(v >> 1 | carry_in << 7); break;
+    }
+    const u8 out = (y & 1) ? (v & 1) : (v >> 7);
+    RegF(s) = static_cast<u8>((f & kKeepSzxyPv) | out);
+}
+
+// The 0xCB rotate and shift group by y: RLC, RRC, RL, RR, SLA, SRA, SWAP, SRL. RL and RR report
+// S, Z and parity with the bit shifted out; the others only Z and that bit.
+template <int y>
+inline u8 Shift(GbState& s, u8 v) {
+    u8& f = RegF(s);
+    const u8 carry_in = f & flag::C;
+    u8 r, out;
+    switch (y) {
+        case 0: r = static_cast<u8>(v << 1 | v >> 7), out = v >> 7; break;
+        case 1: r = static_cast<u8>(v >> 1 | v << 7), out = v & 1; break;
+        case 2: r = static_cast<u8>(v << 1 | carry_in), out = v >> 7; break;
+        case 3: r = static_cast<u8>(v >> 1 | carry_in << 7), out = v & 1; break;
+        case 4: r = static_cast<u8>(v << 1), out = v >> 7; break;
+        case 5: r = static_cast<u8>(v >> 1 | (v & 0x80)), out = v & 1; break;
+        case 6: r = static_cast<u8>(v << 4 | v >> 4), out = 0; break;
+        default: r = v >> 1, out = v & 1; break;
+    }
+    if constexpr (y == 2 || y == 3) {
+        f = szp_flags[r] | out;
+    } else {
+        f = (r == 0 ? flag::Z : 0) | out;
+    }
+    return r;
+}
+
+// ---- special instructions ----
+
+inline void Daa(GbState& s) {
+    const u8 f = RegF(s);
+    const u32 index = RegA(s) | (f & flag::C) << 8 | (f & flag::H) << 5 | (f & flag::N) << 9;
+    s.AF = daa_table[index];
+}
+
+// STOP is one byte long here. With the speed switch armed in colour mode it switches the speed
+// and goes on at once; KEY1 then reads the new speed in bit 7 with the switch disarmed.
+// Otherwise the processor idles until any interrupt request appears, as with HALT.
+inline void Stop(TGBSYSF& gb) {
+    GbState& s = gb.state;
+    u8& key1 = gb.memory.io_page[reg::KEY1];
+    s.flag_stop = 1;
+    if (s.CGB_MODE && (key1 & 0x01)) {
+        s.flag_stop = 0;
+        s.CGB_double_speed = s.CGB_double_speed ? 0 : 1;
+        key1 = static_cast<u8>((key1 & 0x7E) | (s.CGB_double_speed ? 0x80 : 0x00));
+    }
+}
+
+// An undefined opcode freezes the machine from the next slice on; this one runs to its end and
+// the opcode costs nothing. Once the machine is frozen, further undefined opcodes in the same
+// slice cost 4 cycles: otherwise memory filled with them (a state file can hold any bytes) would
+// keep the slice from ever reaching its limit, and the emulation thread would never come back.
+inline void Undefined(GbState& s) {
+    if (s.BadOpCode) s.op_cycles = 4;
+    s.BadOpCode = 1;
+}
+
+// ---- the 0xCB page ----
+
+template <unsigned op>
+void ExecuteCb(TGBSYSF& gb) {
+    constexpr int x = op >> 6, y = (op >> 3) & 7, z = op & 7;
+    GbState& s = gb.state;
+    if constexpr (x == 0) {
+        WriteOperand<z>(gb, Shift<y>(s, ReadOperand<z>(gb)));
+    } else if constexpr (x == 1) {  // BIT: Z and P/V both report a clear bit
+        RegF(s) = static_cast<u8>((RegF(s) & flag::C) | szp_flags[ReadOperand<z>(gb) & (1 << y)] |
+                                  flag::H);
+    } else if constexpr (x == 2) {  // RES
+        WriteOperand<z>(gb, static_cast<u8>(ReadOperand<z>(gb) & ~(1 << y)));
+    } else {  // SET
+        WriteOperand<z>(gb, static_cast<u8>(ReadOperand<z>(gb) | (1 << y)));
+    }
+}
+
+using Handler = void (*)(TGBSYSF&);
+
+template <std::size_t... op>
+constexpr std::array<Handler, 256> MakeCbTable(std::index_sequence<op...>) {
+    return {&ExecuteCb<op>...};
+}
+constexpr std::array<Handler, 256> kCbHandlers = MakeCbTable(std::make_index_sequence<256>{});
+
+inline void PrefixCb(TGBSYSF& gb) {
+    const u8 op = Fetch8(gb);
+    gb.state.op_cycles = cb_cycle_table[op] * 4u;  // replaces the prefix's own cost
+    kCbHandlers[op](gb);
+}
+
+// ---- the main page ----
+
+// x = 0: loads of pairs and immediates, 16-bit arithmetic, INC and DEC, relative jumps and the
+// one-byte specials.
+template <unsigned op>
+inline void ExecuteBlock0(TGBSYSF& gb) {
+    constexpr int y = (op >> 3) & 7, z = op & 7, p = y >> 1, q = y & 1;
+    GbState& s = gb.state;
+    if constexpr (z == 0) {
+        if constexpr (y == 0) {         // NOP
+        } else if constexpr (y == 1) {  // LD (a16),SP
+            const u16 address = Fetch16(gb);
+            gb.BusWrite(address, static_cast<u8>(s.SP));
+            gb.BusWrite(static_cast<u16>(address + 1), static_cast<u8>(s.SP >> 8));
+        } else if constexpr (y == 2) {
+            Stop(gb);
+        } else {  // JR e; JR cc,e for y = 4-7
+            const auto e = static_cast<std::int8_t>(Fetch8(gb));
+            if constexpr (y >= 4) {
+                if (!Condition<y - 4>(s)) return;
+                s.op_cycles += kJumpTakenExtra;
+            }
+            s.PC = static_cast<u16>(s.PC + e);
+        }
+    } else if constexpr (z == 1) {
+        if constexpr (q == 0)
+            Pair<p>(s) = Fetch16(gb);  // LD rr,d16
+        else
+            AddHl(s, Pair<p>(s));  // ADD HL,rr
+    } else if constexpr (z == 2) {
+        // A to or from (BC), (DE), (HL+), (HL-).
+        u16 address;
+        if constexpr (p == 0)
+            address = s.BC;
+        else if constexpr (p == 1)
+            address = s.DE;
+        else
+            address = s.HL;
+        if constexpr (q == 0)
+            gb.BusWrite(address, RegA(s));
+        else
+            RegA(s) = gb.BusRead(address);
+        if constexpr (p == 2)
+            ++s.HL;
+        else if constexpr (p == 3)
+            --s.HL;
+    } else if constexpr (z == 3) {  // INC rr, DEC rr: no flags
+        if constexpr (q == 0)
+            ++Pair<p>(s);
+        else
+            --Pair<p>(s);
+    } else if constexpr (z == 4) {
+        WriteOperand<y>(gb, Inc8(s, ReadOperand<y>(gb)));
+    } else if constexpr (z == 5) {
+        WriteOperand<y>(gb, Dec8(s, ReadOperand<y>(gb)));
+    } else if constexpr (z == 6) {  // LD r,d8
+        WriteOperand<y>(gb, Fetch8(gb));
+    } else {
+        if constexpr (y < 4) {
+            RotateA<y>(s);
+        } else if constexpr (y == 4) {
+            Daa(s);
+        } else if constexpr (y == 5) {  // CPL
+            RegA(s) = static_cast<u8>(~RegA(s));
+            RegF(s) |= flag::H | flag::N;
+        } else if constexpr (y == 6) {  // SCF
+            RegF(s) = static_cast<u8>((RegF(s) & kKeepSzxyPv) | flag::C);
+        } else {  // CCF: H takes the old carry
+            const u8 f = RegF(s);
+            RegF(s) = static_cast<u8>((f & kKeepSzxyPv) | (f & flag::C) << 4 | ((f & flag::C) ^ 1));
+        }
+    }
+}
+
+// x = 3: returns, calls, jumps, the stack, the high page, ALU with an immediate, RST, the 0xCB
+// prefix and the undefined opcodes.
+template <unsigned op>
+inline void ExecuteBlock3(TGBSYSF& gb) {
+    constexpr int y = (op >> 3) & 7, z = op & 7, p = y >> 1, q = y & 1;
+    GbState& s = gb.state;
+    if constexpr (z == 0) {
+        if constexpr (y < 4) {  // RET cc
+            if (!Condition<y>(s)) return;
+            s.op_cycles += kCallTakenExtra;
+            s.PC = Pop16(gb);
+        } else if constexpr (y == 4) {  // LDH (a8),A
+            gb.BusWrite(static_cast<u16>(0xFF00 | Fetch8(gb)), RegA(s));
+        } else if constexpr (y == 6) {  // LDH A,(a8)
+            RegA(s) = gb.BusRead(static_cast<u16>(0xFF00 | Fetch8(gb)));
+        } else {  // ADD SP,e and LD HL,SP+e change no flag
+            const auto e = static_cast<std::int8_t>(Fetch8(gb));
+            const u16 sum = static_cast<u16>(s.SP + e);
+            if constexpr (y == 5)
+                s.SP = sum;
+            else
+                s.HL = sum;
+        }
+    } else if constexpr (z == 1) {
+        if constexpr (q == 0) {
+            StackPair<p>(s) = Pop16(gb);  // POP; POP AF loads F unchanged
+        } else if constexpr (p == 0) {
+            s.PC = Pop16(gb);  // RET
+        } else if constexpr (p == 1) {
+            s.IME = 1;  // RETI
+            s.PC = Pop16(gb);
+        } else if constexpr (p == 2) {
+            s.PC = s.HL;  // JP (HL)
+        } else {
+            s.SP = s.HL;  // LD SP,HL
+        }
+    } else if constexpr (z == 2) {
+        if constexpr (y < 4) {  // JP cc,a16
+            const u16 target = Fetch16(gb);
+            if (!Condition<y>(s)) return;
+            s.op_cycles += kJumpTakenExtra;
+            s.PC = target;
+        } else {
+            u16 address;
+            if constexpr ((y & 1) == 0)
+                address = static_cast<u16>(0xFF00 | Reg<1>(s));  // (C)
+            else
+                address = Fetch16(gb);  // (a16)
+            if constexpr (y < 6)
+                gb.BusWrite(address, RegA(s));
+            else
+                RegA(s) = gb.BusRead(address);
+        }
+    } else if constexpr (z == 3) {
+        if constexpr (y == 0)
+            s.PC = Fetch16(gb);  // JP a16
+        else if constexpr (y == 1)
+            PrefixCb(gb);
+        else if constexpr (y == 6)
+            s.IME = 0;  // DI
+        else if constexpr (y == 7)
+            s.IME = 1;  // EI, effective at once
+        else
+            Undefined(s);
+    } else if constexpr (z == 4) {
+        if constexpr (y < 4) {  // CALL cc,a16
+            const u16 target = Fetch16(gb);
+            if (!Condition<y>(s)) return;
+            s.op_cycles += kCallTakenExtra;
+            Push16(gb, s.PC);
+            s.PC = target;
+        } else {
+            Undefined(s);
+        }
+    } else if constexpr (z == 5) {
+        if constexpr (q == 0) {
+            Push16(gb, StackPair<p>(s));
+        } else if constexpr (p == 0) {  // CALL a16
+            const u16 target = Fetch16(gb);
+            Push16(gb, s.PC);
+            s.PC = target;
+        } else {
+            Undefined(s);
+        }
+    } else if constexpr (z == 6) {
+        Alu<y>(s, Fetch8(gb));
+    } else {  // RST
+        Push16(gb, s.PC);
+        s.PC = static_cast<u16>(y * 8);
+    }
+}
+
+template <unsigned op>
+void Execute(TGBSYSF& gb) {
+    constexpr int x = op >> 6, y = (op >> 3) & 7, z = op & 7;
+    if constexpr (op == 0x76) {
+        // HALT: PC already points past it. Steps idle until a request bit appears in IF.
+        gb.state.flag_halt = 1;
+    } else if constexpr (x == 1) {
+        WriteOperand<y>(gb, ReadOperand<z>(gb));
+    } else if constexpr (x == 2) {
+        Alu<y>(gb.state, ReadOperand<z>(gb));
+    } else if constexpr (x == 0) {
+        ExecuteBlock0<op>(gb);
+    } else {
+        ExecuteBlock3<op>(gb);
+    }
+}
+
+template <std::size_t... op>
+constexpr std::array<Handler, 256> MakeTable(std::index_sequence<op...>) {
+    return {&Execute<op>...};
+}
+constexpr std::array<Handler, 256> kHandlers = MakeTable(std::make_index_sequence<256>{});
+
+// ---- per-step work ----
+
+// A prescaler read from GbState may hold any value a state file gave it: clamping before the
+// addition keeps the sum from overflowing, and a negative count simply climbs back.
+inline bool AdvancePrescaler(i32& count, u32 cycles, u32 period) {
+    i32 c = (count > kPrescalerCap ? kPrescalerCap : count) + static_cast<i32>(cycles);
+    const bool due = c >= static_cast<i32>(period);
+    if (due) c -= static_cast<i32>(period);
+    count = c;
+    return due;
+}
+
+// The divider counts every 256 cycles; the timer, while TAC bit 2 is set, at the period TAC's low
+// bits choose. Each counts at most once per step and carries the excess to later steps.
+inline void TimerStep(TGBSYSF& gb, u32 cycles) {
+    GbState& s = gb.state;
+    if (AdvancePrescaler(s.div_cycles, cycles, 256)) ++s.DIV;
+    if (!(s.TAC & 0x04)) return;
+    if (AdvancePrescaler(s.tima_cycles, cycles, timer_periods[s.TAC & 3])) {
+        if (s.TIMA == 0xFF) {
+            s.TIMA = s.TMA;
+            gb.RequestInterrupt(irq::TIMER);
+        } else {
+            ++s.TIMA;
+        }
+    }
+}
+
+// Wake and dispatch, at the end of a step, so that requests made during the step count. A
+// request wakes a halted or stopped processor whatever IE and IME say; it is served only when IME
+// is set and its IE bit is set, lowest bit first, one per step.
+inline void ServiceInterrupts(TGBSYSF& gb) {
+    GbState& s = gb.state;
+    const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed) & 0x1F;
+    if (requests == 0) return;
+    const u8 pending = s.IE & requests;
+    if (s.flag_halt | s.flag_stop) {
+        s.flag_halt = 0;
+        s.flag_stop = 0;
+    }
+    if (s.IME && pending) {
+        const u8 bit = static_cast<u8>(pending & -pending);
+        gb.DispatchInterrupt(bit, static_cast<u16>(0x0040 + 8 * std::countr_zero(bit)));
+    }
+}
+
+// Hands a finished frame to the presenter. Presenting waits for the display's retrace, which is
+// what paces the emulation.
+void HandOverFrame(TGBSYSF& gb) {
+    if (gb.presenter) {
+        gb.presenter->CopyFrameToSurface(gb.memory.frame_buffer);
+        gb.presenter->PresentFrame();
+    }
+    gb.state.frame_ready = 0;
+    ++gb.frame_count;
+}
+
+[[gnu::always_inline]] inline void RunStep(TGBSYSF& gb) {
+    GbState& s = gb.state;
+    if (s.frame_ready && gb.screen_enable) HandOverFrame(gb);
+    if (s.flag_halt | s.flag_stop) {
+        s.op_cycles = 4;
+    } else {
+        const u8 op = Fetch8(gb);
+        s.op_cycles = cycle_table[op] * 4u;
+        kHandlers[op](gb);
+    }
+    const u32 cycles = s.op_cycles;
+    s.slice_cycles += cycles;
+    TimerStep(gb, cycles);
+    gb.SoundStep();
+    gb.LcdStep();
+    ServiceInterrupts(gb);
+}
+
+}  // namespace
+
+void TGBSYSF::RunSlice() {
+    // One sixteenth of a second of console time; the speed is read once for the whole slice.
+    const u32 limit = state.CGB_double_speed ? 0x80000 : 0x40000;
+    if (state.BadOpCode) return;
+    while (!(state.slice_cycles & limit)) RunStep(*this);
+    // The last instruction's overshoot counts toward the next slice.
+    state.slice_cycles &= limit - 1;
+}
+
+void TGBSYSF::Step() {
+    RunStep(*this);
+}
+
+void TGBSYSF::RequestInterrupt(u8 bits) {
+    std::atomic_ref<u8>(state.IF).fetch_or(bits, std::memory_order_relaxed);
+}
+
+void TGBSYSF::DispatchInterrupt(u8 bit, u16 vector) {
+    std::atomic_ref<u8>(state.IF).fetch_and(static_cast<u8>(~bit), std::memory_order_relaxed);
+    state.IME = 0;
+    Push16(*this, state.PC);
+    state.PC = vector;
+}
+
 }  // namespace kivo

@@ -81,6 +81,9 @@ public:
 
     // ---- processor (cpu.cpp) ----
     void RunSlice();
+    // Runs exactly one step of the run slice's loop (frame hand-over, one instruction or idle
+    // step, timer, sound, LCD, wake and dispatch), ignoring BadOpCode. For tests and debugging.
+    void Step();
     // ORs bits into IF atomically: the GUI thread's joypad request may race the worker.
     void RequestInterrupt(u8 bits);
     void DispatchInterrupt(u8 bit, u16 vector);
@@ -115,9 +118,10 @@ public:
 
     // ---- renderer (renderer.cpp) ----
     void RenderLine();
-    // Draws one 8-pixel tile row at line pixel *pixel of the current line and advances it by 8.
-    // kind: 0 background, 1 window, 2 sprite.
-    void DecodeTileRow(u8 lo, u8 hi, bool xflip, const u8* palette, int* pixel, int kind,
+    // Draws one 8-pixel tile row (bit planes lo and hi) at dst, a pixel of the line being drawn
+    // with 8 pixels of room after it; RenderLine advances it. kind: 0 background, 1 window,
+    // 2 sprite.
+    void DecodeTileRow(u8 lo, u8 hi, bool xflip, const u8* palette, u8* dst, int kind,
                        bool behind_bg, bool bg_priority);
     static void DecodeDmgPalette(u8 value, u8* colors);
     // One BCPD/OCPD data write into a 128-byte colour table at the index register's position.

@@ -1,8 +1,278 @@
-// STUB: replaced by the renderer implementation.
+// The scanline renderer and the palettes.
+//
+// A whole line (background, window, sprites) is drawn at the start of mode 3 from the registers
+// current then, straight into the frame buffer's host layout: 176 pixels of blue, green, red and
+// a layer tag, the visible 160 at pixels 8-167. The margins take the off-screen parts of tiles
+// and sprites that straddle the edges, so no pixel needs clipping.
+//
+// The tag records what lies under each pixel for the sprite priority test: bits 0-1 the
+// background colour number, bits 2-3 the window colour number, bit 7 the background tile's
+// colour-mode priority attribute. Sprites never change it, so each sprite is tested against
+// background and window only, never against sprites drawn before it.
+//
+// Palettes are converted to host colour entries when the program writes them, not per pixel.
+#include <array>
+#include <cstring>
+
 #include "machine/gbsys.h"
+
 namespace kivo {
-void TGBSYSF::RenderLine() {}
-void TGBSYSF::DecodeTileRow(u8, u8, bool, const u8*, int*, int, bool, bool) {}
-void TGBSYSF::DecodeDmgPalette(u8, u8*) {}
-void TGBSYSF::WritePaletteByte(u8*, u8*, u8) {}
+
+namespace {
+
+// A tile row is two bit planes: pixel i takes bit 7 - i of each byte (bit i when the tile is
+// flipped horizontally), the second byte giving the colour number's high bit. These tables
+// spread a plane's 8 bits two apart, pixel i at bit 2i, so two lookups give all eight colour
+// numbers at once.
+constexpr std::array<u16, 256> MakePlaneTable(bool flipped) {
+    std::array<u16, 256> table{};
+    for (u32 b = 0; b < 256; ++b) {
+        u32 spread = 0;
+        for (u32 i = 0; i < 8; ++i) {
+            const u32 bit = flipped ? (b >> i) & 1 : (b >> (7 - i)) & 1;
+            spread |= bit << (2 * i);
+        }
+        table[b] = static_cast<u16>(spread);
+    }
+    return table;
+}
+constexpr std::array<u16, 256> kPlane = MakePlaneTable(false);
+constexpr std::array<u16, 256> kPlaneFlipped = MakePlaneTable(true);
+static_assert(kPlane[0x80] == 0x0001 && kPlane[0x01] == 0x4000);
+static_assert(kPlaneFlipped[0x01] == 0x0001 && kPlaneFlipped[0x80] == 0x4000);
+
+// The four DMG shades by shade number: white, light grey, dark grey, black.
+constexpr u8 kShades[4] = {255, 192, 128, 0};
+
+// Console addresses as offsets into a video RAM bank.
+constexpr u32 kMap0 = 0x1800;       // 0x9800
+constexpr u32 kMap1 = 0x1C00;       // 0x9C00
+constexpr u32 kSignedData = 0x800;  // 0x8800: tile numbers count around 0x9000
+constexpr u32 kBank1 = 0x2000;
+
+constexpr u8 kTagPriority = 0x80;
+
+// LCDC bits.
+constexpr u8 kLcdOn = 0x80;
+constexpr u8 kWinMapHigh = 0x40;
+constexpr u8 kWinOn = 0x20;
+constexpr u8 kTileDataLow = 0x10;
+constexpr u8 kBgMapHigh = 0x08;
+constexpr u8 kTallSprites = 0x04;
+constexpr u8 kSpritesOn = 0x02;
+constexpr u8 kBgOn = 0x01;
+
+// Tile and attribute bits (colour-mode map attributes and sprite attributes share them).
+constexpr u8 kAttrPalette = 0x07;
+constexpr u8 kAttrBank = 0x08;
+constexpr u8 kAttrObp1 = 0x10;
+constexpr u8 kAttrXFlip = 0x20;
+constexpr u8 kAttrYFlip = 0x40;
+constexpr u8 kAttrPriority = 0x80;  // map: over sprites; sprite: behind the background
+
+inline u32 LoadPixel(const u8* p) {
+    u32 v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+inline void StorePixel(u8* p, u32 v) {
+    std::memcpy(p, &v, 4);
+}
+
+// Blue, green and red of a palette's colour entry c as a pixel with a zero tag; the entry's
+// fourth byte never reaches the frame buffer.
+inline u32 EntryColour(const u8* palette, u32 c) {
+    return LoadPixel(palette + 4 * c) & 0x00FFFFFF;
+}
+
+// One background or window tile row, ready for DecodeTileRow.
+struct TileRow {
+    u8 lo;
+    u8 hi;
+    bool xflip;
+    bool priority;
+    const u8* palette;
+};
+
+// Fetches the tile at map offset map (within the map area of bank 0) and its row tile_line.
+// In colour mode the attribute byte at the same offset in bank 1 picks palette, data bank,
+// flips and priority; outside it the attribute is ignored.
+inline TileRow FetchMapTile(const TGBSYSF& gb, u32 map, u32 tile_line, bool cgb) {
+    const u8* vram = gb.memory.vram;
+    const u32 tile = vram[map];
+    const u32 attr = cgb ? vram[kBank1 + map] : 0;
+    if (attr & kAttrYFlip) tile_line = 7 - tile_line;
+    const u32 data = (gb.state.LCDC & kTileDataLow) ? tile * 16 : kSignedData + (tile ^ 0x80) * 16;
+    const u8* row = vram + ((attr & kAttrBank) ? kBank1 : 0) + data + 2 * tile_line;
+    return TileRow{row[0], row[1], (attr & kAttrXFlip) != 0, (attr & kAttrPriority) != 0,
+                   cgb ? gb.state.cgb_bg_colors + (attr & kAttrPalette) * 16 : gb.state.bgp_colors};
+}
+
+}  // namespace
+
+void TGBSYSF::RenderLine() {
+    GbState& s = state;
+    const u32 ly = s.LY;
+    // Frames the frame-skip counter will not show are not drawn; with the display off the
+    // frame buffer keeps the last picture.
+    if (!screen_enable || s.frame_skip_count >= frame_skip_threshold || !(s.LCDC & kLcdOn) ||
+        ly >= kScreenHeight) {
+        return;
+    }
+    u8* const line = memory.frame_buffer + ly * kLineBytes;
+    // Black with tag 0: what a hidden background leaves.
+    std::memset(line, 0, kLineBytes);
+
+    const u8 lcdc = s.LCDC;
+    const bool cgb = s.CGB_MODE != 0;
+    const bool cgb_system = system_type == 1;
+    // LCDC bit 0: in colour mode it only lifts the background's priority over sprites; on the
+    // colour console running a monochrome game it hides background and window; on the
+    // monochrome console it hides the background alone.
+    const bool bg_on = screen_layer_bg && ((lcdc & kBgOn) || (cgb_system && cgb));
+    const bool win_on =
+        screen_layer_win && (lcdc & kWinOn) && !(!(lcdc & kBgOn) && cgb_system && !cgb);
+    const bool sprites_on = screen_layer_sprites && (lcdc & kSpritesOn);
+
+    if (bg_on) {
+        const u32 y = (ly + s.SCY) & 0xFF;
+        const u32 map_row = ((lcdc & kBgMapHigh) ? kMap1 : kMap0) + (y >> 3) * 32;
+        const u32 fine = s.SCX & 7;
+        u32 column = s.SCX >> 3;
+        // The first tile's pixel SCX mod 8 lands on visible pixel 0; a partial tile at each
+        // edge makes 21 tiles, which still end before the line's last pixel (175).
+        u8* dst = line + (8 - fine) * 4;
+        const int tiles = fine != 0 ? 21 : 20;
+        for (int t = 0; t < tiles; ++t) {
+            const TileRow r = FetchMapTile(*this, map_row + column, y & 7, cgb);
+            DecodeTileRow(r.lo, r.hi, r.xflip, r.palette, dst, 0, false, r.priority);
+            dst += 32;
+            column = (column + 1) & 31;  // the map row wraps around
+        }
+    }
+
+    // The window uses LY - WY as its line: there is no internal window line counter, so a
+    // window hidden and shown again mid-frame continues at that line.
+    if (win_on && s.WX <= 166 && s.WY < kScreenHeight && s.WY <= ly) {
+        const u32 win_line = ly - s.WY;
+        const u32 map_row = ((lcdc & kWinMapHigh) ? kMap1 : kMap0) + (win_line >> 3) * 32;
+        // Starts at visible pixel WX - 7; at most 21 tiles, ending by line pixel 174.
+        u8* dst = line + (s.WX + 1u) * 4;
+        const int tiles = (167 - s.WX) / 8 + 1;
+        for (int t = 0; t < tiles; ++t) {
+            const TileRow r = FetchMapTile(*this, map_row + static_cast<u32>(t), win_line & 7, cgb);
+            DecodeTileRow(r.lo, r.hi, r.xflip, r.palette, dst, 1, false, false);
+            dst += 32;
+        }
+    }
+
+    if (sprites_on) {
+        const u32 height = (lcdc & kTallSprites) ? 16 : 8;
+        const u8* oam = memory.oam_page;
+        // Entry 39 first, so lower entries are drawn later and end up on top whatever their X.
+        // Every sprite on the line is drawn: no ten-sprite limit.
+        for (int i = 39; i >= 0; --i) {
+            const u8* e = oam + i * 4;
+            const u32 sy = e[0];
+            const u32 sx = e[1];
+            // X 0 or Y 0 put the sprite wholly off screen.
+            if (sy == 0 || sy >= 160 || sx == 0 || sx >= 168) continue;
+            u32 row = (ly + 16 - sy) & 0xFF;
+            if (row >= height) continue;
+            const u32 attr = e[3];
+            if (attr & kAttrYFlip) row = height - 1 - row;
+            u32 tile = e[2];
+            if (height == 16) tile = row < 8 ? (tile & 0xFE) : (tile | 1);
+            const u8* palette;
+            u32 bank = 0;
+            if (cgb) {
+                palette = s.cgb_obj_colors + (attr & kAttrPalette) * 16;
+                bank = (attr & kAttrBank) ? kBank1 : 0;
+            } else {
+                palette = (attr & kAttrObp1) ? s.obp1_colors : s.obp0_colors;
+            }
+            const u8* data = memory.vram + bank + tile * 16 + 2 * (row & 7);
+            // Line pixel X is visible pixel X - 8; X < 168 keeps all 8 pixels inside the line.
+            DecodeTileRow(data[0], data[1], (attr & kAttrXFlip) != 0, palette, line + sx * 4, 2,
+                          (attr & kAttrPriority) != 0, false);
+        }
+    }
+}
+
+void TGBSYSF::DecodeTileRow(u8 lo, u8 hi, bool xflip, const u8* palette, u8* dst, int kind,
+                            bool behind_bg, bool bg_priority) {
+    const std::array<u16, 256>& plane = xflip ? kPlaneFlipped : kPlane;
+    u32 colours = static_cast<u32>(plane[lo]) | static_cast<u32>(plane[hi]) << 1;
+
+    if (kind == 0) {
+        // Background pixels are always written, over a cleared line: the tag is the colour
+        // number, plus the tile's priority attribute in colour mode.
+        const u32 priority = (bg_priority && state.CGB_MODE) ? kTagPriority : 0;
+        u32 px[4];
+        for (u32 c = 0; c < 4; ++c) px[c] = EntryColour(palette, c) | (c | priority) << 24;
+        for (int i = 0; i < 8; ++i, colours >>= 2) StorePixel(dst + 4 * i, px[colours & 3]);
+        return;
+    }
+
+    if (kind == 1) {
+        // The window keeps the background's colour number in the tag beside its own, so a
+        // window pixel of colour 0 over a background pixel of colour 1-3 still hides a sprite
+        // that is behind the background.
+        u32 px[4];
+        for (u32 c = 0; c < 4; ++c) px[c] = EntryColour(palette, c) | c << 26;
+        for (int i = 0; i < 8; ++i, colours >>= 2) {
+            u8* p = dst + 4 * i;
+            StorePixel(p, px[colours & 3] | (LoadPixel(p) & 0xFF000000));
+        }
+        return;
+    }
+
+    // Sprites: colour 0 is transparent. In colour mode with LCDC bit 0 clear the sprite is over
+    // everything; otherwise a background tile with the priority attribute, then the sprite's
+    // own behind-background flag, let only colour 0 of what lies under it show the sprite.
+    const bool over_all = !(state.LCDC & kBgOn) && system_type == 1 && state.CGB_MODE != 0;
+    for (int i = 0; i < 8; ++i, colours >>= 2) {
+        const u32 c = colours & 3;
+        if (c == 0) continue;
+        u8* p = dst + 4 * i;
+        const u8 tag = p[3];
+        bool visible;
+        if (over_all) {
+            visible = true;
+        } else if (tag & kTagPriority) {
+            visible = (tag & 3) == 0;
+        } else {
+            visible = !behind_bg || tag == 0;
+        }
+        if (visible) StorePixel(p, EntryColour(palette, c) | static_cast<u32>(tag) << 24);
+    }
+}
+
+void TGBSYSF::DecodeDmgPalette(u8 value, u8* colors) {
+    for (int c = 0; c < 4; ++c) {
+        const u8 shade = kShades[(value >> (2 * c)) & 3];
+        u8* entry = colors + 4 * c;
+        entry[0] = entry[1] = entry[2] = shade;
+        entry[3] = 0;
+    }
+}
+
+void TGBSYSF::WritePaletteByte(u8* colors, u8* index_reg, u8 value) {
+    // 32 entries of 4 bytes (8 palettes x 4 colours); two data bytes per entry hold the colour
+    // as little-endian 15 bits: red in bits 0-4, green in 5-9, blue in 10-14. Each 5-bit
+    // component is stored times 8, with no colour correction, so a written white is 248.
+    const u32 i = *index_reg & 0x3F;
+    u8* entry = colors + (i >> 1) * 4;
+    if ((i & 1) == 0) {
+        entry[2] = static_cast<u8>((value & 0x1F) << 3);
+        entry[1] = static_cast<u8>((entry[1] & 0xC7) | ((value >> 5) & 7) << 3);
+    } else {
+        entry[0] = static_cast<u8>(((value >> 2) & 0x1F) << 3);
+        entry[1] = static_cast<u8>((entry[1] & 0x3F) | (value & 3) << 6);
+    }
+    // Bit 7 of the index register advances it after each data write, within bits 0-5.
+    if (*index_reg & 0x80) *index_reg = static_cast<u8>((*index_reg & 0xC0) | ((i + 1) & 0x3F));
+}
+
 }  // namespace kivo
