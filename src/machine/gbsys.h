@@ -119,10 +119,11 @@ public:
     // ---- renderer (renderer.cpp) ----
     void RenderLine();
     // Draws one 8-pixel tile row (bit planes lo and hi) at dst, a pixel of the line being drawn
-    // with 8 pixels of room after it; RenderLine advances it. kind: 0 background, 1 window,
-    // 2 sprite.
-    void DecodeTileRow(u8 lo, u8 hi, bool xflip, const u8* palette, u8* dst, int kind,
-                       bool behind_bg, bool bg_priority);
+    // with 8 pixels of room after it. pairs is the palette as host pixels two at a time, entry
+    // a | b << 2 holding colour a then colour b, tags included (renderer.cpp builds them).
+    // kind: 0 background, 1 window, 2 sprite (behind_bg: the sprite's behind-background flag).
+    void DecodeTileRow(u8 lo, u8 hi, bool xflip, const std::uint64_t* pairs, u8* dst, int kind,
+                       bool behind_bg);
     static void DecodeDmgPalette(u8 value, u8* colors);
     // One BCPD/OCPD data write into a 128-byte colour table at the index register's position.
     static void WritePaletteByte(u8* colors, u8* index_reg, u8 value);

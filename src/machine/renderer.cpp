@@ -12,11 +12,14 @@
 //
 // Palettes are converted to host colour entries when the program writes them, not per pixel.
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "machine/gbsys.h"
 
 namespace kivo {
+
+using u64 = std::uint64_t;
 
 namespace {
 
@@ -80,33 +83,89 @@ inline void StorePixel(u8* p, u32 v) {
     std::memcpy(p, &v, 4);
 }
 
+inline u64 LoadPair(const u8* p) {
+    u64 v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+inline void StorePair(u8* p, u64 v) {
+    std::memcpy(p, &v, 8);
+}
+
 // Blue, green and red of a palette's colour entry c as a pixel with a zero tag; the entry's
 // fourth byte never reaches the frame buffer.
-inline u32 EntryColour(const u8* palette, u32 c) {
+inline u64 EntryColour(const u8* palette, u32 c) {
     return LoadPixel(palette + 4 * c) & 0x00FFFFFF;
 }
 
-// One background or window tile row, ready for DecodeTileRow.
-struct TileRow {
-    u8 lo;
-    u8 hi;
-    bool xflip;
-    bool priority;
-    const u8* palette;
+// A palette as host pixels, two at a time: entry a | b << 2 holds the pixel of colour number
+// a followed by the pixel of colour number b, so a tile row is written with four 64-bit stores.
+// A line uses at most 16 palettes per layer (8 colour palettes, times the priority bit for the
+// background); each is built the first time the line needs it. Sprites, drawn pixel by pixel,
+// read only entries 0-3 (colour c, then colour 0), so only those are built for them.
+template <bool kAllPairs>
+class PixelPairs {
+  public:
+    // slot identifies the (palette, tag_bits) combination within the line. A pixel's tag is
+    // tag_bits plus its colour number times tag_scale (1 background, 4 window, 0 sprites).
+    const u64* Get(u32 slot, const u8* palette, u32 tag_bits, u32 tag_scale) {
+        u64* pairs = pairs_[slot & 15];
+        if (!(built_ & (1u << (slot & 15)))) {
+            built_ |= 1u << (slot & 15);
+            u64 px[4];
+            for (u32 c = 0; c < 4; ++c) {
+                px[c] = EntryColour(palette, c) | (tag_bits | c * tag_scale) << 24;
+            }
+            for (u32 i = 0; i < (kAllPairs ? 16 : 4); ++i) pairs[i] = px[i & 3] | px[i >> 2] << 32;
+        }
+        return pairs;
+    }
+
+  private:
+    u32 built_ = 0;
+    u64 pairs_[16][16];
 };
 
-// Fetches the tile at map offset map (within the map area of bank 0) and its row tile_line.
-// In colour mode the attribute byte at the same offset in bank 1 picks palette, data bank,
-// flips and priority; outside it the attribute is ignored.
-inline TileRow FetchMapTile(const TGBSYSF& gb, u32 map, u32 tile_line, bool cgb) {
+// Draws count tiles of one map row from map offset row_base + first column (wrapping within
+// the row) at dst, tile line tile_line, for the background (kind 0) or the window (kind 1). In
+// colour mode the attribute byte at the same offset in bank 1 picks palette, data bank, flips
+// and priority; outside it the attribute is ignored.
+template <bool kCgb, int kKind>
+inline void DrawMapRow(TGBSYSF& gb, u8* dst, u32 row_base, u32 column, int count, u32 tile_line) {
     const u8* vram = gb.memory.vram;
-    const u32 tile = vram[map];
-    const u32 attr = cgb ? vram[kBank1 + map] : 0;
-    if (attr & kAttrYFlip) tile_line = 7 - tile_line;
-    const u32 data = (gb.state.LCDC & kTileDataLow) ? tile * 16 : kSignedData + (tile ^ 0x80) * 16;
-    const u8* row = vram + ((attr & kAttrBank) ? kBank1 : 0) + data + 2 * tile_line;
-    return TileRow{row[0], row[1], (attr & kAttrXFlip) != 0, (attr & kAttrPriority) != 0,
-                   cgb ? gb.state.cgb_bg_colors + (attr & kAttrPalette) * 16 : gb.state.bgp_colors};
+    const GbState& s = gb.state;
+    // 0x8000 + tile x 16, or signed numbering around 0x9000 (0x8800 + (tile ^ 0x80) x 16).
+    const bool unsigned_data = (s.LCDC & kTileDataLow) != 0;
+    const u32 data_base = unsigned_data ? 0 : kSignedData;
+    const u32 data_flip = unsigned_data ? 0 : 0x80;
+    PixelPairs<true> pixels;
+    for (int t = 0; t < count; ++t, dst += 32, column = (column + 1) & 31) {
+        const u32 map = row_base + column;
+        const u32 tile = vram[map];
+        u32 line = tile_line;
+        const u64* pairs;
+        u32 bank = 0;
+        bool xflip = false;
+        if constexpr (kCgb) {
+            const u32 attr = vram[kBank1 + map];
+            if (attr & kAttrYFlip) line = 7 - line;
+            bank = (attr & kAttrBank) ? kBank1 : 0;
+            xflip = (attr & kAttrXFlip) != 0;
+            const u8* palette = s.cgb_bg_colors + (attr & kAttrPalette) * 16;
+            if constexpr (kKind == 0) {
+                const u32 priority = attr & kAttrPriority;
+                pairs = pixels.Get((attr & kAttrPalette) | priority >> 4, palette, priority, 1);
+            } else {
+                // The window never passes the priority attribute on.
+                pairs = pixels.Get(attr & kAttrPalette, palette, 0, 4);
+            }
+        } else {
+            pairs = pixels.Get(0, s.bgp_colors, 0, kKind == 0 ? 1 : 4);
+        }
+        const u8* row = vram + bank + data_base + (tile ^ data_flip) * 16 + 2 * line;
+        gb.DecodeTileRow(row[0], row[1], xflip, pairs, dst, kKind, false);
+    }
 }
 
 }  // namespace
@@ -121,9 +180,6 @@ void TGBSYSF::RenderLine() {
         return;
     }
     u8* const line = memory.frame_buffer + ly * kLineBytes;
-    // Black with tag 0: what a hidden background leaves.
-    std::memset(line, 0, kLineBytes);
-
     const u8 lcdc = s.LCDC;
     const bool cgb = s.CGB_MODE != 0;
     const bool cgb_system = system_type == 1;
@@ -135,20 +191,27 @@ void TGBSYSF::RenderLine() {
         screen_layer_win && (lcdc & kWinOn) && !(!(lcdc & kBgOn) && cgb_system && !cgb);
     const bool sprites_on = screen_layer_sprites && (lcdc & kSpritesOn);
 
-    if (bg_on) {
+    // The line starts black with tag 0, which is what a hidden background leaves.
+    if (!bg_on) {
+        std::memset(line, 0, kLineBytes);
+    } else {
         const u32 y = (ly + s.SCY) & 0xFF;
-        const u32 map_row = ((lcdc & kBgMapHigh) ? kMap1 : kMap0) + (y >> 3) * 32;
+        const u32 row_base = ((lcdc & kBgMapHigh) ? kMap1 : kMap0) + (y >> 3) * 32;
         const u32 fine = s.SCX & 7;
-        u32 column = s.SCX >> 3;
         // The first tile's pixel SCX mod 8 lands on visible pixel 0; a partial tile at each
         // edge makes 21 tiles, which still end before the line's last pixel (175).
-        u8* dst = line + (8 - fine) * 4;
+        const u32 first = 8 - fine;
         const int tiles = fine != 0 ? 21 : 20;
-        for (int t = 0; t < tiles; ++t) {
-            const TileRow r = FetchMapTile(*this, map_row + column, y & 7, cgb);
-            DecodeTileRow(r.lo, r.hi, r.xflip, r.palette, dst, 0, false, r.priority);
-            dst += 32;
-            column = (column + 1) & 31;  // the map row wraps around
+        const u32 end = first + 8 * static_cast<u32>(tiles);
+        // Background pixels replace whole pixels, tag included: only the margins around them
+        // need clearing.
+        std::memset(line, 0, first * 4);
+        std::memset(line + end * 4, 0, kLineBytes - end * 4);
+        u8* dst = line + first * 4;
+        if (cgb) {
+            DrawMapRow<true, 0>(*this, dst, row_base, s.SCX >> 3, tiles, y & 7);
+        } else {
+            DrawMapRow<false, 0>(*this, dst, row_base, s.SCX >> 3, tiles, y & 7);
         }
     }
 
@@ -156,62 +219,64 @@ void TGBSYSF::RenderLine() {
     // window hidden and shown again mid-frame continues at that line.
     if (win_on && s.WX <= 166 && s.WY < kScreenHeight && s.WY <= ly) {
         const u32 win_line = ly - s.WY;
-        const u32 map_row = ((lcdc & kWinMapHigh) ? kMap1 : kMap0) + (win_line >> 3) * 32;
+        const u32 row_base = ((lcdc & kWinMapHigh) ? kMap1 : kMap0) + (win_line >> 3) * 32;
         // Starts at visible pixel WX - 7; at most 21 tiles, ending by line pixel 174.
         u8* dst = line + (s.WX + 1u) * 4;
         const int tiles = (167 - s.WX) / 8 + 1;
-        for (int t = 0; t < tiles; ++t) {
-            const TileRow r = FetchMapTile(*this, map_row + static_cast<u32>(t), win_line & 7, cgb);
-            DecodeTileRow(r.lo, r.hi, r.xflip, r.palette, dst, 1, false, false);
-            dst += 32;
+        if (cgb) {
+            DrawMapRow<true, 1>(*this, dst, row_base, 0, tiles, win_line & 7);
+        } else {
+            DrawMapRow<false, 1>(*this, dst, row_base, 0, tiles, win_line & 7);
         }
     }
 
     if (sprites_on) {
         const u32 height = (lcdc & kTallSprites) ? 16 : 8;
         const u8* oam = memory.oam_page;
+        PixelPairs<false> pixels;
         // Entry 39 first, so lower entries are drawn later and end up on top whatever their X.
         // Every sprite on the line is drawn: no ten-sprite limit.
         for (int i = 39; i >= 0; --i) {
             const u8* e = oam + i * 4;
-            const u32 sy = e[0];
-            const u32 sx = e[1];
-            // X 0 or Y 0 put the sprite wholly off screen.
-            if (sy == 0 || sy >= 160 || sx == 0 || sx >= 168) continue;
-            u32 row = (ly + 16 - sy) & 0xFF;
+            // Most entries miss the line, so the row test comes first. A row inside the sprite
+            // on a visible line means Y is LY + 16 - row, within 1..159: the rule that Y 0 or
+            // Y >= 160 hides a sprite holds without a test of its own.
+            u32 row = (ly + 16 - e[0]) & 0xFF;
             if (row >= height) continue;
+            // X 0 puts the sprite wholly off screen on the left, X >= 168 on the right.
+            const u32 sx = e[1];
+            if (sx - 1 >= 167) continue;
             const u32 attr = e[3];
             if (attr & kAttrYFlip) row = height - 1 - row;
             u32 tile = e[2];
             if (height == 16) tile = row < 8 ? (tile & 0xFE) : (tile | 1);
-            const u8* palette;
+            const u64* pairs;
             u32 bank = 0;
             if (cgb) {
-                palette = s.cgb_obj_colors + (attr & kAttrPalette) * 16;
+                const u32 n = attr & kAttrPalette;
+                pairs = pixels.Get(n, s.cgb_obj_colors + n * 16, 0, 0);
                 bank = (attr & kAttrBank) ? kBank1 : 0;
+            } else if (attr & kAttrObp1) {
+                pairs = pixels.Get(1, s.obp1_colors, 0, 0);
             } else {
-                palette = (attr & kAttrObp1) ? s.obp1_colors : s.obp0_colors;
+                pairs = pixels.Get(0, s.obp0_colors, 0, 0);
             }
             const u8* data = memory.vram + bank + tile * 16 + 2 * (row & 7);
             // Line pixel X is visible pixel X - 8; X < 168 keeps all 8 pixels inside the line.
-            DecodeTileRow(data[0], data[1], (attr & kAttrXFlip) != 0, palette, line + sx * 4, 2,
-                          (attr & kAttrPriority) != 0, false);
+            DecodeTileRow(data[0], data[1], (attr & kAttrXFlip) != 0, pairs, line + sx * 4, 2,
+                          (attr & kAttrPriority) != 0);
         }
     }
 }
 
-void TGBSYSF::DecodeTileRow(u8 lo, u8 hi, bool xflip, const u8* palette, u8* dst, int kind,
-                            bool behind_bg, bool bg_priority) {
+void TGBSYSF::DecodeTileRow(u8 lo, u8 hi, bool xflip, const u64* pairs, u8* dst, int kind,
+                            bool behind_bg) {
     const std::array<u16, 256>& plane = xflip ? kPlaneFlipped : kPlane;
     u32 colours = static_cast<u32>(plane[lo]) | static_cast<u32>(plane[hi]) << 1;
 
     if (kind == 0) {
-        // Background pixels are always written, over a cleared line: the tag is the colour
-        // number, plus the tile's priority attribute in colour mode.
-        const u32 priority = (bg_priority && state.CGB_MODE) ? kTagPriority : 0;
-        u32 px[4];
-        for (u32 c = 0; c < 4; ++c) px[c] = EntryColour(palette, c) | (c | priority) << 24;
-        for (int i = 0; i < 8; ++i, colours >>= 2) StorePixel(dst + 4 * i, px[colours & 3]);
+        // Background pixels are always written, whole: colour and tag.
+        for (int k = 0; k < 4; ++k, colours >>= 4) StorePair(dst + 8 * k, pairs[colours & 15]);
         return;
     }
 
@@ -219,11 +284,9 @@ void TGBSYSF::DecodeTileRow(u8 lo, u8 hi, bool xflip, const u8* palette, u8* dst
         // The window keeps the background's colour number in the tag beside its own, so a
         // window pixel of colour 0 over a background pixel of colour 1-3 still hides a sprite
         // that is behind the background.
-        u32 px[4];
-        for (u32 c = 0; c < 4; ++c) px[c] = EntryColour(palette, c) | c << 26;
-        for (int i = 0; i < 8; ++i, colours >>= 2) {
-            u8* p = dst + 4 * i;
-            StorePixel(p, px[colours & 3] | (LoadPixel(p) & 0xFF000000));
+        for (int k = 0; k < 4; ++k, colours >>= 4) {
+            u8* p = dst + 8 * k;
+            StorePair(p, pairs[colours & 15] | (LoadPair(p) & 0xFF000000FF000000));
         }
         return;
     }
@@ -245,7 +308,7 @@ void TGBSYSF::DecodeTileRow(u8 lo, u8 hi, bool xflip, const u8* palette, u8* dst
         } else {
             visible = !behind_bg || tag == 0;
         }
-        if (visible) StorePixel(p, EntryColour(palette, c) | static_cast<u32>(tag) << 24);
+        if (visible) StorePixel(p, static_cast<u32>(pairs[c]) | static_cast<u32>(tag) << 24);
     }
 }
 

@@ -356,6 +356,41 @@ TEST_F(Renderer, SpritePaletteAndBankComeFromAttributesPerMode) {
     EXPECT_EQ(p[2], 10);
 }
 
+TEST_F(Renderer, NeighbouringTilesAndSpritesKeepTheirOwnPalettes) {
+    SolidTile(0, 0x8010, 3);
+    TGBSYSF::DecodeDmgPalette(0x40, s().obp0_colors);  // colour 3: light grey
+    TGBSYSF::DecodeDmgPalette(0x80, s().obp1_colors);  // colour 3: dark grey
+    Sprite(0, 16, 8, 1);
+    Sprite(1, 16, 16, 1, 0x10);
+    Sprite(2, 16, 24, 1);
+    Render(0);
+    EXPECT_EQ(Visible(0, 24), Rep('l', 8) + Rep('d', 8) + Rep('l', 8));
+
+    // In colour mode each map attribute and each sprite picks one of eight palettes.
+    s().CGB_MODE = 1;
+    for (int p = 0; p < 8; ++p) {
+        SetColour(s().cgb_bg_colors, p, 3, static_cast<u8>(p), 1, 1);
+        SetColour(s().cgb_obj_colors, p, 3, static_cast<u8>(p), 2, 2);
+    }
+    for (int col = 0; col < 8; ++col) Map(static_cast<u16>(0x9800 + col), 1, static_cast<u8>(col));
+    Map(0x9808, 1, 0x80 | 2);  // the priority attribute with a palette already used
+    for (int i = 0; i < 3; ++i)
+        Sprite(i, 16, static_cast<u8>(8 + 80 + 8 * i), 1, static_cast<u8>(5 - i));
+    Render(0);
+    for (int col = 0; col < 9; ++col) {
+        SCOPED_TRACE(col);
+        const u8* p = Pixel(8 + 8 * col);
+        EXPECT_EQ(p[2], col < 8 ? col : 2);
+        EXPECT_EQ(p[1], 1);
+        EXPECT_EQ(p[3], col < 8 ? 3 : 0x83);
+    }
+    for (int i = 0; i < 3; ++i) {
+        const u8* p = Pixel(8 + 80 + 8 * i);
+        EXPECT_EQ(p[2], 5 - i);
+        EXPECT_EQ(p[1], 2);
+    }
+}
+
 // ---- colour mode ----
 
 TEST_F(Renderer, ColourMapAttributesSelectPaletteBankAndFlips) {
