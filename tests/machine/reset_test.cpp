@@ -11,30 +11,17 @@
 namespace kivo {
 namespace {
 
-struct ModeCase {
-    u32 system_type;
-    u32 force;
-    u8 header_cgb_flag;
-    u8 expected_a;
-    u8 expected_cgb_mode;
-};
-
 TEST(Reset, ColourModeFollowsSystemTypeOptionAndHeader) {
-    const ModeCase cases[] = {
-        // The monochrome system never runs in colour mode, whatever the cartridge wants.
-        {0, 0, 0x80, 0x01, 0},
-        {0, 2, 0xC0, 0x01, 0},
-        // The colour system follows the header's flag...
-        {1, 0, 0x80, 0x11, 1},
-        {1, 0, 0xC0, 0x11, 1},
-        {1, 0, 0x00, 0x11, 0},
-        // ...unless the option forces monochrome (1) or colour (any other value).
-        {1, 1, 0xC0, 0x11, 0},
-        {1, 2, 0x00, 0x11, 1},
-        {1, 77, 0x00, 0x11, 1},
-    };
+    // The monochrome system never runs in colour mode; the colour system follows the header's
+    // flag unless the option forces monochrome (1) or colour (any other non-zero value).
+    const struct {
+        u32 system_type, force;
+        u8 header_cgb_flag, expected_a, expected_cgb_mode;
+    } cases[] = {{0, 0, 0x80, 0x01, 0}, {0, 2, 0xC0, 0x01, 0}, {1, 0, 0x80, 0x11, 1},
+                 {1, 0, 0xC0, 0x11, 1}, {1, 0, 0x00, 0x11, 0}, {1, 1, 0xC0, 0x11, 0},
+                 {1, 2, 0x00, 0x11, 1}, {1, 77, 0x00, 0x11, 1}};
     auto gb = std::make_unique<TGBSYSF>();
-    for (const ModeCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "system_type " << c.system_type << " force " << c.force
                                         << " header " << int{c.header_cgb_flag});
         gb->system_type = c.system_type;
@@ -43,11 +30,8 @@ TEST(Reset, ColourModeFollowsSystemTypeOptionAndHeader) {
         EXPECT_EQ(gb->state.AF >> 8, c.expected_a);
         EXPECT_EQ(gb->state.CGB_MODE, c.expected_cgb_mode);
     }
-}
-
-TEST(Reset, WithoutCartridgeStaysMonochromeAndLeavesTheWindowBlank) {
-    auto gb = std::make_unique<TGBSYSF>();
-    gb->system_type = 1;
+    // Without a cartridge the machine stays monochrome and the ROM window is blank.
+    gb = std::make_unique<TGBSYSF>();
     gb->system_force_cgbmode = 2;
     gb->HardReset();
     EXPECT_EQ(gb->state.CGB_MODE, 0);
@@ -55,49 +39,37 @@ TEST(Reset, WithoutCartridgeStaysMonochromeAndLeavesTheWindowBlank) {
     for (u32 a = 0; a < 0x8000; a += 0x3FF) EXPECT_EQ(gb->BusRead(static_cast<u16>(a)), 0);
 }
 
-TEST(Reset, SetsStartRegistersBanksAndPalettes) {
+TEST(Reset, SetsStartRegistersBanksPalettesAndSound) {
     auto gb = std::make_unique<TGBSYSF>();
-    test::OpenImage(*gb, test::MakeRom({.banks = 4, .type = 0x19}));
+    test::OpenImage(*gb, test::MakeRom({.banks = 4, .type = 0x19, .cgb_flag = 0x80}));
     gb->BusWrite(0x2000, 3);
+    gb->state.CGB_double_speed = gb->state.BadOpCode = 1;
+    gb->BusWrite(0xFF4D, 0x81);  // a speed switch armed
     gb->Reset();
     const GbState& s = gb->state;
-    EXPECT_EQ(s.BC, 0x0013);
-    EXPECT_EQ(s.DE, 0x00D8);
-    EXPECT_EQ(s.HL, 0x014D);
-    EXPECT_EQ(s.PC, 0x0100);
-    EXPECT_EQ(s.SP, 0xFFFE);
-    EXPECT_EQ(s.Bank_ROM1, 1u);
-    EXPECT_EQ(gb->BusRead(0x4000), 1) << "bank 1 mapped again";
-    EXPECT_EQ(s.Bank_WRAM1, 1u);
-    EXPECT_EQ(s.LCDC, 0x91);
-    EXPECT_EQ(s.STAT, 0);
-    EXPECT_EQ(s.BGP, 0xFC);
-    EXPECT_EQ(gb->BusRead(0xFF00), 0xFF) << "no key group selected";
-    EXPECT_EQ(s.joy_dir, 0x0F);
-    EXPECT_EQ(s.joy_btn, 0x0F);
-    // 0xFC: colour 0 white, colours 1-3 black.
+    // Through the bus where a program would see it: bank 1 mapped again, no key group selected,
+    // every sound channel on, normal speed with no switch armed. Square 1 plays frequency 0x700
+    // (period (2048 - 0x700) x 4) at duty 50 % and volume 15.
+    // clang-format off
+    const std::pair<u32, u32> values[] = {
+        {s.BC, 0x0013}, {s.DE, 0x00D8}, {s.HL, 0x014D}, {s.PC, 0x0100}, {s.SP, 0xFFFE},
+        {s.Bank_ROM1, 1}, {gb->BusRead(0x4000), 1}, {s.Bank_WRAM1, 1}, {s.LCDC, 0x91}, {s.STAT, 0},
+        {s.BGP, 0xFC}, {gb->BusRead(0xFF00), 0xFF}, {s.joy_dir, 0x0F}, {s.joy_btn, 0x0F},
+        {s.so1_volume, 7}, {s.so2_volume, 7}, {gb->BusRead(0xFF25), 0xF3},
+        {gb->BusRead(0xFF26), 0xFF}, {s.CGB_double_speed, 0}, {gb->BusRead(0xFF4D), 0},
+        {s.BadOpCode, 0}, {s.channels[0].freq_period, 1024}, {s.channels[0].duty, 2},
+        {s.channels[0].env_initial, 15}};
+    // clang-format on
+    for (std::size_t i = 0; i < std::size(values); ++i) {
+        EXPECT_EQ(values[i].first, values[i].second) << "row " << i;
+    }
+    // 0xFC: colour 0 white, colours 1-3 black; colour palettes white and black.
     const u8 shades_fc[16] = {0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_TRUE(std::equal(shades_fc, shades_fc + 16, s.bgp_colors));
     for (int i = 0; i < 128; ++i) {
         EXPECT_EQ(s.cgb_bg_colors[i], i % 4 == 3 ? 0 : 0xFF);
         EXPECT_EQ(s.cgb_obj_colors[i], 0);
     }
-}
-
-TEST(Reset, StartsTheSoundUnitWithAllFourChannelsTriggered) {
-    auto gb = std::make_unique<TGBSYSF>();
-    test::OpenImage(*gb, test::MakeRom());
-    const GbState& s = gb->state;
-    for (int c = 0; c < 4; ++c) EXPECT_EQ(s.channels[c].ch_on, 1u) << "channel " << c;
-    EXPECT_EQ(s.snd_master_on, 1);
-    EXPECT_EQ(s.so1_volume, 7);
-    EXPECT_EQ(s.so2_volume, 7);
-    EXPECT_EQ(gb->BusRead(0xFF25), 0xF3);
-    EXPECT_EQ(gb->BusRead(0xFF26), 0xF1 | 0x0F);
-    // Square 1: frequency 0x700 (period (2048 - 0x700) x 4), duty 50 %, volume 15.
-    EXPECT_EQ(s.channels[0].freq_period, 1024u);
-    EXPECT_EQ(s.channels[0].duty, 2u);
-    EXPECT_EQ(s.channels[0].env_initial, 15u);
 }
 
 TEST(Reset, KeepsMemoryWhileHardResetClearsIt) {
@@ -109,18 +81,6 @@ TEST(Reset, KeepsMemoryWhileHardResetClearsIt) {
     for (u16 a : addresses) EXPECT_EQ(gb->BusRead(a), 0x5A) << std::hex << a;
     gb->HardReset();
     for (u16 a : addresses) EXPECT_EQ(gb->BusRead(a), 0) << std::hex << a;
-}
-
-TEST(Reset, ReturnsToNormalSpeedWithNoSwitchArmed) {
-    auto gb = std::make_unique<TGBSYSF>();
-    test::OpenImage(*gb, test::MakeRom({.cgb_flag = 0x80}));
-    gb->state.CGB_double_speed = 1;
-    gb->BusWrite(0xFF4D, 0x81);
-    gb->state.BadOpCode = 1;
-    gb->Reset();
-    EXPECT_EQ(gb->state.CGB_double_speed, 0);
-    EXPECT_EQ(gb->BusRead(0xFF4D), 0);
-    EXPECT_EQ(gb->state.BadOpCode, 0);
 }
 
 }  // namespace
