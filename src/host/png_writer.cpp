@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "host/safe_file.h"
+#include "common/safe_file.h"
 
 namespace kivo {
 
@@ -53,7 +53,7 @@ bool WritePngFile(const std::string& path, const std::uint8_t* bgrx, int width, 
         if (error) *error = path + ": " + *error;
         return false;
     }
-    return WriteFileAtomically(path, png.data(), png.size(), error);
+    return WriteFileSafely(path, png.data(), png.size(), error);
 }
 
 bool DecodePng(const std::vector<std::uint8_t>& png, int* width, int* height,

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/safe_file.h"
+#include "common/safe_file.h"
 #include "machine/host_interfaces.h"
 
 namespace kivo {

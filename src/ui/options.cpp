@@ -5,7 +5,7 @@
 #include <system_error>
 #include <type_traits>
 
-#include "ui/file_io.h"
+#include "common/safe_file.h"
 
 namespace kivo {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/safe_file.h"
+#include "common/safe_file.h"
 #include "host/wav_writer.h"
 #include "machine/layout.h"
 
@@ -62,7 +62,7 @@ TEST_F(HostOutputsTest, OutputsReplaceTheOldFileWholeOnlyAtCommit) {
     EXPECT_EQ(ReadAll(dir_ / "out.wav"), "previous");
     ASSERT_TRUE(wav.Commit(&error)) << error;
     EXPECT_EQ(ReadAll(dir_ / "out.wav").size(), 44u + kBlockBytes);
-    ASSERT_TRUE(WriteFileAtomically(Path("out.wav"), "new", 3, &error)) << error;
+    ASSERT_TRUE(WriteFileSafely(Path("out.wav"), "new", 3, &error)) << error;
     EXPECT_EQ(ReadAll(dir_ / "out.wav"), "new");
     EXPECT_EQ(FileCount(), 1u);
 }
@@ -75,7 +75,7 @@ TEST_F(HostOutputsTest, OutputsThatCannotBeCreatedAreRefusedWithTheirName) {
     EXPECT_NE(error.find("missing/out.wav"), std::string::npos) << error;
     EXPECT_FALSE(wav.Open(Path("folder"), &error));
     EXPECT_NE(error.find("directory"), std::string::npos) << error;
-    EXPECT_FALSE(WriteFileAtomically(Path("folder"), "x", 1, &error));
+    EXPECT_FALSE(WriteFileSafely(Path("folder"), "x", 1, &error));
     EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
     EXPECT_EQ(FileCount(), 1u);
 }

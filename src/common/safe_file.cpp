@@ -1,4 +1,4 @@
-#include "host/safe_file.h"
+#include "common/safe_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,8 +7,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace kivo {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -26,18 +30,31 @@ TempFile::~TempFile() {
 bool TempFile::Create(const std::string& target, std::string* error) {
     Discard();
     target_ = target;
-    struct stat st;
-    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        return Fail(error, target, "is a directory");
+    if (target.empty()) return Fail(error, target, "no file name");
+    fs::path final_path(target);
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(final_path, ec))) {
+        const fs::path resolved = fs::canonical(final_path, ec);
+        if (!ec) final_path = resolved;
     }
-    // The name carries the process id and a counter, and O_EXCL refuses an existing file, so
-    // two runs writing into the same folder never share a temporary file. Mode 0666 lets the
-    // umask decide the final permissions, as for any file the user creates.
+    if (final_path.filename().empty()) return Fail(error, target, "no file name");
+    final_path_ = final_path.string();
+
+    // A replaced file keeps its permissions; a new one gets 0666 less the umask, as any file the
+    // user creates.
+    mode_t mode = 0666;
+    struct stat st {};
+    if (::stat(final_path_.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return Fail(error, target, "is a directory");
+        mode = st.st_mode & 07777;
+    }
+    // The name carries the process id and a counter, and O_EXCL refuses an existing file, so two
+    // programs writing into the same folder never share a temporary file.
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = target + ".kivo-tmp-" + std::to_string(::getpid()) + "-" +
+        std::string name = final_path_ + ".kivo-tmp-" + std::to_string(::getpid()) + "-" +
                            std::to_string(counter.fetch_add(1));
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0) {
             if (errno == EEXIST) continue;
             return Fail(error, target, std::string("cannot be written: ") + std::strerror(errno));
@@ -79,7 +96,7 @@ bool TempFile::Close(std::string* error) {
 bool TempFile::Commit(std::string* error) {
     if (file_ && !Close(error)) return false;
     if (!pending_) return Fail(error, target_, "nothing to write");
-    if (std::rename(temp_path_.c_str(), target_.c_str()) != 0) {
+    if (std::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {
         const int saved = errno;
         Discard();
         return Fail(error, target_, std::strerror(saved));
@@ -99,16 +116,44 @@ void TempFile::Discard() {
     }
 }
 
-bool WriteFileAtomically(const std::string& path, const void* data, std::size_t size,
-                         std::string* error) {
+bool WriteFileSafely(const std::string& path, const void* data, std::size_t size,
+                     std::string* error) {
     TempFile temp;
     if (!temp.Create(path, error)) return false;
     if (size != 0 && std::fwrite(data, 1, size, temp.file()) != size) {
         const int saved = errno;
         temp.Discard();
-        return Fail(error, path, std::strerror(saved));
+        return Fail(error, path, std::string("cannot be written: ") + std::strerror(saved));
     }
     return temp.Commit(error);
+}
+
+bool ReadFileUpTo(const std::string& path, std::size_t limit, std::vector<std::uint8_t>* out,
+                  std::string* error) {
+    out->clear();
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::exists(status)) return Fail(error, path, "file not found");
+    if (fs::is_directory(status)) return Fail(error, path, "is a directory");
+
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return Fail(error, path, std::strerror(errno));
+    out->resize(limit);
+    std::size_t total = 0;
+    while (total < limit) {
+        const std::size_t n = std::fread(out->data() + total, 1, limit - total, file);
+        if (n == 0) break;
+        total += n;
+    }
+    const bool failed = std::ferror(file) != 0;
+    const int err = errno;
+    std::fclose(file);
+    if (failed) {
+        out->clear();
+        return Fail(error, path, std::string("cannot read: ") + std::strerror(err));
+    }
+    out->resize(total);
+    return true;
 }
 
 }  // namespace kivo
