@@ -258,6 +258,7 @@ inline void Stop(TGBSYSF& gb) {
     u8& key1 = gb.memory.io_page[reg::KEY1];
     s.flag_stop = 1;
     if (s.CGB_MODE && (key1 & 0x01)) {
+        gb.SoundSync();  // the sound unit's frame rate follows the speed
         s.flag_stop = 0;
         s.CGB_double_speed = s.CGB_double_speed ? 0 : 1;
         key1 = static_cast<u8>((key1 & 0x7E) | (s.CGB_double_speed ? 0x80 : 0x00));
@@ -564,7 +565,7 @@ void HandOverFrame(TGBSYSF& gb) {
     const u32 cycles = s.op_cycles;
     s.slice_cycles += cycles;
     TimerStep(gb, cycles);
-    gb.SoundStep();
+    gb.SoundAdvance();
     gb.LcdStep();
     ServiceInterrupts(gb);
 }
@@ -575,13 +576,20 @@ void TGBSYSF::RunSlice() {
     // One sixteenth of a second of console time; the speed is read once for the whole slice.
     const u32 limit = state.CGB_double_speed ? 0x80000 : 0x40000;
     if (state.BadOpCode) return;
+    // The sound unit plans from GbState and the options as they are now, and leaves GbState
+    // exact when the slice ends: between slices the debugger, state files and the options
+    // dialog may read or change anything.
+    SoundSync();
     while (!(state.slice_cycles & limit)) RunStep(*this);
+    SoundSync();
     // The last instruction's overshoot counts toward the next slice.
     state.slice_cycles &= limit - 1;
 }
 
 void TGBSYSF::Step() {
+    SoundSync();
     RunStep(*this);
+    SoundSync();
 }
 
 void TGBSYSF::RequestInterrupt(u8 bits) {

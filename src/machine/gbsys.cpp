@@ -90,6 +90,7 @@ void TGBSYSF::HardReset() {
 void TGBSYSF::Reset() {
     // 1. The noise channel's generator.
     noise_rng = noise_seed_source ? noise_seed_source() : 0;
+    SoundDropPending();
 
     // 2-3. Registers. F = 0xB0 in the processor's Z80-style flag layout.
     std::memset(&state, 0, sizeof state);

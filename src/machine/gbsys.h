@@ -129,7 +129,27 @@ public:
     static void WritePaletteByte(u8* colors, u8* index_reg, u8 value);
 
     // ---- sound (sound.cpp) ----
+    // One instruction step of the sound unit, taken in full (cycles still pending from the run
+    // slice are applied first).
     void SoundStep();
+    // The run slice's per-step call: a step that cannot make anything happen only adds its cycles
+    // to snd_pending; the step that reaches snd_budget catches up and runs in full.
+    void SoundAdvance() {
+        const u32 pending = snd_pending + state.op_cycles;
+        if (pending < snd_budget) [[likely]] {
+            snd_pending = pending;
+            ++snd_pending_steps;
+            return;
+        }
+        SoundCatchUp();
+    }
+    void SoundCatchUp();
+    // Applies the pending cycles, so that GbState is exact, and has the next step plan afresh.
+    // Called before anything that could change when the sound unit next acts (sound register
+    // writes, the speed switch) and whenever the run slice hands the machine back.
+    void SoundSync();
+    // Forgets the pending cycles: the state they belonged to was replaced (reset, state load).
+    void SoundDropPending();
     void TriggerChannel(int n);
     void StopChannel(int n);
     // The noise generator: 15-bit results of x = x * 214013 + 2531011, (x >> 16) & 0x7FFF.
@@ -211,6 +231,15 @@ public:
     // headless runner a fixed seed so runs repeat exactly.
     std::function<u32()> noise_seed_source;
     u32 noise_rng = 0;
+
+    // ---- sound catch-up (sound.cpp); outside a run slice snd_pending is 0 ----
+    u32 snd_pending = 0;         // cycles of steps not yet replayed on the sound accumulators
+    u32 snd_pending_steps = 0;   // the number of those steps
+    u32 snd_rate_applied = 0;    // cycles of them already counted in snd_rate_acc
+    u32 snd_budget = 0;          // pending cycles at which the next step must catch up
+    u32 snd_channel_budget = 0;  // pending cycles at which a channel needs a step of its own
+    // Tests: every step runs in full, as a reference for the catch-up.
+    bool sound_reference_mode = false;
 };
 
 }  // namespace kivo

@@ -79,6 +79,8 @@ void StartVideoDma(TGBSYSF& gb, u8 value) {
 
 void TGBSYSF::IoWrite(u16 address, u8 value) {
     const u8 n = address & 0xFF;
+    // The sound unit catches up before its registers or wave RAM change.
+    if (n >= reg::NR10 && n <= reg::WAVE_RAM + 15) SoundSync();
     memory.io_page[n] = value;
     GbState& s = state;
     SoundChannel* const ch = s.channels;

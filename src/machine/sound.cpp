@@ -1,9 +1,9 @@
 // The sound unit: four channels that each hold a level 0-15, and a mixer that samples those levels
 // 22050 times per console second into blocks of 2048 stereo frames for the sound output.
 //
-// SoundStep runs after every instruction, so the common path is a few additions per sounding
-// channel; everything that happens at most a few hundred times per second (length, sweep and
-// envelope ticks, the mixer) sits behind a single compare.
+// The run slice calls the sound unit after every instruction, but nearly all of those steps only
+// add cycles to accumulators; it therefore counts cycles and lets the accumulators catch up at
+// the first step at which anything can happen (see "catching up" below).
 //
 // Every accumulator here adds a step's cycles and, on reaching its threshold, subtracts the
 // threshold once and does one unit of work, so the surplus of a long step carries over. A step
@@ -13,10 +13,13 @@
 // short period ever reaches that bound; the channel still steps at every instruction while its
 // period stays that short, and a period the program lengthens later takes effect at once instead
 // of after a backlog has drained.
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
+#include "machine/cpu_tables.h"
 #include "machine/gbsys.h"
 
 namespace kivo {
@@ -175,28 +178,38 @@ inline void StepNoise(TGBSYSF& gb, SoundChannel& ch, u32 op) {
     if (fill == 0 && gb.sound_output) gb.sound_output->StreamSoundBlock(gb.memory.sample_buffer);
 }
 
-}  // namespace
+inline bool SoundOn(const TGBSYSF& gb) {
+    return gb.sound_enable && gb.state.snd_master_on == 1;
+}
 
-void TGBSYSF::SoundStep() {
-    GbState& s = state;
-    const u32 op = s.op_cycles;
-    const bool enabled = sound_enable && s.snd_master_on == 1;
+inline std::int64_t SampleThreshold(const GbState& s) {
+    return s.CGB_double_speed ? kSampleThresholdDouble : kSampleThreshold;
+}
 
-    // Frames are produced, and blocks handed over, whether or not the sound is on: with it off
-    // they are silence, so the output never replays stale sound.
-    const std::int64_t threshold = s.CGB_double_speed ? kSampleThresholdDouble : kSampleThreshold;
+// The mixer's part of a step: at most one frame. Frames are produced, and blocks handed over,
+// whether or not the sound is on: with it off they are silence, so the output never replays
+// stale sound.
+inline void SampleStep(TGBSYSF& gb, u32 op) {
+    GbState& s = gb.state;
+    const std::int64_t threshold = SampleThreshold(s);
     std::int64_t acc = std::int64_t{s.snd_rate_acc} + std::int64_t{op} * kSampleRate;
     if (acc >= threshold) {
         acc -= threshold;
         if (acc > threshold) acc = threshold;  // bound: one frame of backlog
-        MixFrame(*this, enabled);
+        MixFrame(gb, SoundOn(gb));
     }
     s.snd_rate_acc = static_cast<i32>(acc);
+}
+
+// One instruction step exactly as the console takes it: at most one frame, then every sounding
+// channel advances by the step's cycles.
+void StepOnce(TGBSYSF& gb, u32 op) {
+    SampleStep(gb, op);
 
     // NR52 off or the sound option off: every channel stands still.
-    if (!enabled) return;
+    if (!SoundOn(gb)) return;
 
-    SoundChannel* const ch = s.channels;
+    SoundChannel* const ch = gb.state.channels;
     if (ch[0].ch_on) {
         StepSquare<true>(ch[0], op);
     } else {
@@ -208,15 +221,243 @@ void TGBSYSF::SoundStep() {
         ch[1].output = 0;
     }
     if (ch[2].ch_on) {
-        StepWave(ch[2], memory.io_page, op);
+        StepWave(ch[2], gb.memory.io_page, op);
     } else {
         ch[2].output = 0;
     }
     if (ch[3].ch_on) {
-        StepNoise(*this, ch[3], op);
+        StepNoise(gb, ch[3], op);
     } else {
         ch[3].output = 0;
     }
+}
+
+// ---- catching up ----
+//
+// Most steps change nothing in the sound unit but its accumulators, so the run slice only counts
+// its steps and their cycles (snd_pending) while the cycles stay below a budget: the fewest after
+// which anything could happen that needs a step of its own. At the step that reaches the budget
+// the earlier steps are replayed in one go, and that step runs in full.
+//
+// Replaying is exact because the budget leaves out only what can be replayed: a quiet step adds
+// its cycles to each accumulator and nothing else, and a waveform timer whose period is at least
+// a step's longest cycles fires at most once per step with no backlog, so its position and level
+// after any run of steps follow from the cycles alone (the level from the last position played).
+// A noise channel of period 0 draws at every step: the draws are replayed by count. The budget
+// keeps everything else: frames, length, sweep and envelope ticks, waveform timers of shorter
+// periods or with a backlog, and a stopped channel that still has to drop its level.
+//
+// A frame needs the channels' levels but changes nothing in them: at a step where only the mixer
+// acts, the earlier steps are replayed, the frame is mixed, and the step's own channel work joins
+// the next run of quiet steps (its cycles already counted in snd_rate_acc: snd_rate_applied).
+//
+// Whatever could move a threshold (a sound register or wave RAM write, the speed switch) first
+// calls SoundSync, which replays the pending steps and has the next step plan afresh.
+
+// A bound on a step's cycles: the longest instruction plus the extra of a taken conditional call
+// (the longest real step is 24 cycles; the halted processor idles in steps of 4).
+constexpr u32 kLongestStep = [] {
+    u32 longest = 4;
+    for (u32 op = 0; op < 256; ++op) {
+        longest = std::max(longest, cycle_table[op] * 4u + kCallTakenExtra);
+        longest = std::max(longest, cb_cycle_table[op] * 4u);
+    }
+    return longest;
+}();
+static_assert(kLongestStep >= 24 && kLongestStep <= 36);
+
+// A channel budget when no channel can act: more than any run slice holds.
+constexpr u32 kNoChannelEvent = 1u << 30;
+
+inline u32 CyclesUntil(u32 acc, u32 threshold) {
+    return acc < threshold ? threshold - acc : 0;
+}
+
+// True when the waveform timer can be replayed: it fires at most once per step and has no
+// backlog, so after c more cycles it has fired (freq_cycles + c) / freq_period times.
+inline bool ReplayableTimer(const SoundChannel& ch) {
+    return ch.freq_period >= kLongestStep && ch.freq_cycles < ch.freq_period;
+}
+
+// Cycles from the last replay until a channel could need a step of its own. 0 makes the next
+// step run in full, which is also how an accumulator outside its range (from a state file) is
+// handled.
+u32 QuietChannelCycles(const TGBSYSF& gb) {
+    if (!SoundOn(gb)) return kNoChannelEvent;
+    u32 budget = kNoChannelEvent;
+    for (u32 n = 0; n < 4; ++n) {
+        const SoundChannel& ch = gb.state.channels[n];
+        if (!ch.ch_on) {
+            if (ch.output != 0) return 0;  // the next step drops the level
+            continue;
+        }
+        if (ch.length_on) budget = std::min(budget, CyclesUntil(ch.length_cycles, kLengthTick));
+        if (n == 0 && ch.sweep_on) {
+            budget = std::min(budget, CyclesUntil(ch.sweep_cycles, kSweepTick));
+        }
+        if (n != 2 && ch.env_on) {
+            const u32 period_cycles = (ch.env_period & 7) * kEnvelopeTick;
+            budget = std::min(budget, CyclesUntil(ch.env_cycles, period_cycles));
+        }
+        const bool replayable = ReplayableTimer(ch) || (n == 3 && ch.freq_period == 0);
+        if (!replayable) budget = std::min(budget, CyclesUntil(ch.freq_cycles, ch.freq_period));
+    }
+    return budget;
+}
+
+// Cycles from now until the mixer's next frame. (2^23 + 2^31) / 22050 at most: no pending count
+// can overflow.
+u32 QuietSampleCycles(const GbState& s) {
+    const std::int64_t missing = SampleThreshold(s) - s.snd_rate_acc;
+    if (missing <= 0) return 0;
+    return static_cast<u32>((missing + kSampleRate - 1) / kSampleRate);
+}
+
+// The generator after k draws is x -> mul x + add: the rule composed with itself k times, all
+// modulo 2^32 like the generator.
+struct LcgJump {
+    u32 mul;
+    u32 add;
+};
+constexpr LcgJump Compose(LcgJump first, LcgJump then) {
+    return {then.mul * first.mul, then.mul * first.add + then.add};
+}
+constexpr LcgJump kDraw = {214013u, 2531011u};
+
+// The jumps for the draw counts of a usual catch-up (up to a frame's worth of short steps).
+constexpr u32 kJumpTableSize = 64;
+constexpr auto kJumps = [] {
+    std::array<LcgJump, kJumpTableSize> t{};
+    t[0] = {1, 0};
+    for (u32 k = 1; k < kJumpTableSize; ++k) t[k] = Compose(t[k - 1], kDraw);
+    return t;
+}();
+static_assert(kJumps[1].mul == kDraw.mul && kJumps[1].add == kDraw.add);
+
+// The generator's state after `draws` more draws: from the table, or by squaring for more.
+u32 AdvanceNoiseRng(u32 x, u32 draws) {
+    if (draws < kJumpTableSize) return kJumps[draws].mul * x + kJumps[draws].add;
+    LcgJump total = {1, 0};
+    for (LcgJump power = kDraw; draws != 0; draws >>= 1, power = Compose(power, power)) {
+        if (draws & 1) total = Compose(total, power);
+    }
+    return total.mul * x + total.add;
+}
+
+// Replays `cycles` of quiet steps on a channel's waveform timer; returns the number of
+// waveform steps taken.
+inline u32 ReplayTimer(SoundChannel& ch, u32 cycles) {
+    const u32 period = ch.freq_period;
+    u32 c = ch.freq_cycles + cycles;
+    if (c < period) {
+        ch.freq_cycles = c;
+        return 0;
+    }
+    c -= period;
+    u32 fires = 1;
+    if (c >= period && period != 0) {  // (a period of 0 never has quiet cycles to replay)
+        fires += c / period;
+        c %= period;
+    }
+    ch.freq_cycles = c;
+    return fires;
+}
+
+template <u32 n>
+inline void ReplayChannel(TGBSYSF& gb, u32 cycles, u32 steps) {
+    SoundChannel& ch = gb.state.channels[n];
+    if (!ch.ch_on) return;  // its level is 0 already, or the budget was 0
+    if (ch.length_on) ch.length_cycles += cycles;
+    if (n == 0 && ch.sweep_on) ch.sweep_cycles += cycles;
+    if (n != 2 && ch.env_on) ch.env_cycles += cycles;
+    if constexpr (n == 3) {
+        if (ch.freq_period == 0) {
+            // Every step drew once and left the timer at 0.
+            ch.freq_cycles = 0;
+        } else {
+            steps = ReplayTimer(ch, cycles);
+            if (steps == 0) return;
+        }
+        gb.noise_rng = AdvanceNoiseRng(gb.noise_rng, steps);
+        ch.output = static_cast<u8>(EnvelopeLevel(ch) * (~(gb.noise_rng >> 16) & 1));
+    } else {
+        const u32 fires = ReplayTimer(ch, cycles);
+        if (fires == 0) return;
+        // The level is the one of the last position played.
+        if constexpr (n == 2) {
+            const u32 pos = (ch.wave_pos + fires - 1) & 31u;
+            const u8 byte = gb.memory.io_page[reg::WAVE_RAM + (pos >> 1)];
+            const u32 sample = (pos & 1) ? (byte & 0x0Fu) : (byte >> 4);
+            ch.output = static_cast<u8>(sample >> kWaveShift[ch.wave_level & 3]);
+            ch.wave_pos = static_cast<u8>((ch.wave_pos + fires) & 31u);
+        } else {
+            const u32 last = (ch.duty_step + fires - 1) & 7;
+            ch.output = ((kDutyHigh[ch.duty & 3] >> last) & 1) ? EnvelopeLevel(ch) : 0;
+            ch.duty_step = (ch.duty_step + fires) & 7;
+        }
+    }
+}
+
+// Replays the pending quiet steps: GbState is then exact as of the end of the last of them.
+void ReplayQuietSteps(TGBSYSF& gb) {
+    const u32 cycles = gb.snd_pending;
+    const u32 steps = gb.snd_pending_steps;
+    const u32 applied = gb.snd_rate_applied;
+    gb.snd_pending = 0;
+    gb.snd_pending_steps = 0;
+    gb.snd_rate_applied = 0;
+    if (steps == 0) return;
+    GbState& s = gb.state;
+    // Below the threshold by the budget's construction, so within i32.
+    s.snd_rate_acc = static_cast<i32>(std::int64_t{s.snd_rate_acc} +
+                                      std::int64_t{cycles - applied} * kSampleRate);
+    if (!SoundOn(gb)) return;
+    ReplayChannel<0>(gb, cycles, steps);
+    ReplayChannel<1>(gb, cycles, steps);
+    ReplayChannel<2>(gb, cycles, steps);
+    ReplayChannel<3>(gb, cycles, steps);
+}
+
+}  // namespace
+
+void TGBSYSF::SoundStep() {
+    ReplayQuietSteps(*this);
+    StepOnce(*this, state.op_cycles);
+    snd_budget = 0;
+    snd_channel_budget = 0;
+}
+
+void TGBSYSF::SoundCatchUp() {
+    const u32 op = state.op_cycles;
+    const u32 earlier = snd_pending;
+    ReplayQuietSteps(*this);
+    if (earlier + op >= snd_channel_budget || sound_reference_mode) {
+        StepOnce(*this, op);
+        snd_channel_budget = sound_reference_mode ? 0 : QuietChannelCycles(*this);
+        snd_budget = std::min(snd_channel_budget, QuietSampleCycles(state));
+    } else {
+        // Only the mixer acts in this step.
+        SampleStep(*this, op);
+        snd_channel_budget -= earlier;
+        snd_pending = op;
+        snd_pending_steps = 1;
+        snd_rate_applied = op;
+        snd_budget = std::min(snd_channel_budget, op + QuietSampleCycles(state));
+    }
+}
+
+void TGBSYSF::SoundSync() {
+    ReplayQuietSteps(*this);
+    snd_budget = 0;
+    snd_channel_budget = 0;
+}
+
+void TGBSYSF::SoundDropPending() {
+    snd_pending = 0;
+    snd_pending_steps = 0;
+    snd_rate_applied = 0;
+    snd_budget = 0;
+    snd_channel_budget = 0;
 }
 
 // A trigger restarts the waveform from its first position with the period last computed from

@@ -79,6 +79,7 @@ bool LoadState(TGBSYSF& gb, const std::string& path, std::string* error) {
     gb.memory.sample_write_ptr =
         (static_cast<u32>(gb.state.snd_buffer_fill) % static_cast<u32>(kBlockFrames)) * 4;
     gb.SwitchRomBank();
+    gb.SoundDropPending();
     return true;
 }
 

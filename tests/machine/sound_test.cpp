@@ -9,9 +9,12 @@
 #include <memory>
 #include <random>
 #include <utility>
+#include <vector>
 
+#include "asm/gbasm.h"
 #include "host/recording_sound_output.h"
 #include "machine/gbsys.h"
+#include "support/rom_builder.h"
 
 namespace kivo {
 namespace {
@@ -445,6 +448,301 @@ TEST_F(SoundTest, AnyChannelBytesFromAStateFileGiveSamplesInRange) {
         ASSERT_GE(out.Sample(f, 1), 0);
         ASSERT_LE(out.Sample(f, 1), 6720);
     }
+}
+
+// ---- catching up ----
+//
+// The run slice lets steps at which nothing can happen only count their cycles, and replays them
+// when something can. These tests hold that against the reference, every step taken in full,
+// comparing everything anyone outside the sound unit can see.
+
+// Two machines side by side: `fast` stepped as the run slice steps the sound unit, `ref` taking
+// every step in full.
+class CatchUpTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (TGBSYSF* gb : {fast.get(), ref.get()}) {
+            gb->noise_seed_source = [] { return 99u; };
+            gb->HardReset();
+        }
+        fast->sound_output = &fast_out;
+        ref->sound_output = &ref_out;
+    }
+    void Step(u32 op) {
+        fast->state.op_cycles = op;
+        // A quiet step only counts itself; any other outcome is a catch-up.
+        const u32 steps_before = fast->snd_pending_steps;
+        const u32 applied_before = fast->snd_rate_applied;
+        fast->SoundAdvance();
+        catch_ups +=
+            fast->snd_pending_steps != steps_before + 1 || fast->snd_rate_applied != applied_before;
+        ref->state.op_cycles = op;
+        ref->SoundStep();
+        // A program can read NR52 at any step.
+        ASSERT_EQ(fast->IoRead(0xFF00 | reg::NR52), ref->IoRead(0xFF00 | reg::NR52));
+    }
+    void Write(u8 r, u8 value) {
+        fast->IoWrite(0xFF00 | r, value);
+        ref->IoWrite(0xFF00 | r, value);
+    }
+    // What the run slice leaves when it hands the machine back.
+    void ExpectSameAfterSync(int at) {
+        fast->SoundSync();
+        ASSERT_EQ(std::memcmp(&fast->state, &ref->state, sizeof(GbState)), 0) << "at " << at;
+        ASSERT_EQ(fast->noise_rng, ref->noise_rng) << "at " << at;
+        ASSERT_EQ(std::memcmp(fast->memory.sample_buffer, ref->memory.sample_buffer,
+                              sizeof fast->memory.sample_buffer),
+                  0)
+            << "at " << at;
+        ASSERT_EQ(fast->memory.sample_write_ptr, ref->memory.sample_write_ptr) << "at " << at;
+        ASSERT_TRUE(fast_out.bytes == ref_out.bytes) << "at " << at;
+    }
+    // A step's cycles as programs spend them, now and then a step of none (an undefined opcode).
+    u32 RandomOp() {
+        static constexpr u32 kOps[] = {4, 4, 4, 8, 8, 8, 12, 12, 16, 20, 24, 0};
+        return kOps[rng() % std::size(kOps)];
+    }
+    // A write to any sound register or wave RAM, with values that start notes (often with a
+    // length), sweep, run envelopes, pick noise periods of ratio 0 and switch the unit off.
+    void RandomWrite() {
+        const u32 r = rng() % 26;
+        u8 value = static_cast<u8>(rng());
+        if (r < 0x17) {
+            const u8 n = static_cast<u8>(reg::NR10 + r);
+            if (n == reg::NR14 || n == reg::NR24 || n == reg::NR34 || n == reg::NR44) {
+                value |= (rng() % 4 != 0) ? 0x80 : 0;  // mostly a trigger
+            }
+            if (n == reg::NR52) value = (rng() % 3 != 0) ? 0x80 : 0x00;
+            Write(n, value);
+        } else {
+            Write(static_cast<u8>(reg::WAVE_RAM + rng() % 16), value);
+        }
+    }
+
+    std::unique_ptr<TGBSYSF> fast = std::make_unique<TGBSYSF>();
+    std::unique_ptr<TGBSYSF> ref = std::make_unique<TGBSYSF>();
+    RecordingSoundOutput fast_out;
+    RecordingSoundOutput ref_out;
+    std::mt19937 rng{2024};
+    int catch_ups = 0;
+};
+
+// After power-on all four channels run, the noise channel (period 0) drawing at every step. The
+// tone and wave timers and the draws are replayed, so only the frames (one per 190 cycles) and
+// square 1's two envelope ticks take a step of their own.
+TEST_F(CatchUpTest, OnlyFramesAndTicksInterruptTheQuietSteps) {
+    constexpr int kSteps = 100000;
+    for (int i = 0; i < kSteps && !HasFatalFailure(); ++i) Step(4);
+    ExpectSameAfterSync(kSteps);
+    const int frames = static_cast<int>(std::int64_t{kSteps} * 4 * 22050 / 0x400000);
+    EXPECT_GE(catch_ups, frames);
+    EXPECT_LE(catch_ups, frames + 4);
+    EXPECT_EQ(fast->state.channels[0].env_volume, 13u);
+}
+
+TEST_F(CatchUpTest, RegisterWritesSpeedAndOptionChangesGiveTheReferenceStateAndSamples) {
+    int step = 0;
+    for (int phase = 0; phase < 400; ++phase) {
+        // Busy phases write often; quiet ones let lengths, sweeps and envelopes run out.
+        const bool busy = phase % 2 == 0;
+        const int steps =
+            busy ? 500 + static_cast<int>(rng() % 3000) : static_cast<int>(rng() % 60000);
+        for (int i = 0; i < steps; ++i, ++step) {
+            if (busy && rng() % 40 == 0) RandomWrite();
+            if (rng() % 50000 == 0) {
+                // The speed switch, as STOP takes it.
+                fast->SoundSync();
+                fast->state.CGB_double_speed ^= 1;
+                ref->state.CGB_double_speed ^= 1;
+            }
+            Step(RandomOp());
+            if (HasFatalFailure()) return;
+        }
+        ExpectSameAfterSync(step);
+        if (HasFatalFailure()) return;
+        // Between slices the options may change.
+        if (rng() % 8 == 0) fast->sound_enable = ref->sound_enable = !ref->sound_enable;
+        if (rng() % 8 == 0) fast->sound_select_CH3 = ref->sound_select_CH3 = !ref->sound_select_CH3;
+    }
+    EXPECT_LT(catch_ups, step / 4);
+    EXPECT_GT(ref_out.BlockCount(), 100u);
+}
+
+TEST_F(CatchUpTest, AnyChannelBytesFromAStateFileGiveTheReferenceStateAndSamples) {
+    for (int round = 0; round < 40; ++round) {
+        auto* bytes = reinterpret_cast<u8*>(&ref->state.so1_on);
+        const auto* end = reinterpret_cast<u8*>(&ref->state + 1);
+        for (u8* b = bytes; b < end; ++b) *b = static_cast<u8>(rng());
+        ref->state.snd_master_on = 1;
+        ref->state.CGB_double_speed = rng() % 2;
+        if (round % 4 == 0) {
+            // Sensible accumulators, so that the quiet stretches are long.
+            for (SoundChannel& ch : ref->state.channels) {
+                ch.length_cycles %= 16384;
+                ch.sweep_cycles %= 32768;
+                ch.env_cycles %= 65536;
+                ch.freq_period %= 8192;
+                ch.freq_cycles = ch.freq_period ? ch.freq_cycles % ch.freq_period : 0;
+            }
+            ref->state.snd_rate_acc &= 0x3FFFFF;
+        }
+        // As a state load does.
+        fast->state = ref->state;
+        fast->SoundDropPending();
+        for (int i = 0; i < 20000; ++i) {
+            Step(RandomOp());
+            if (HasFatalFailure()) return;
+        }
+        ExpectSameAfterSync(round);
+        if (HasFatalFailure()) return;
+    }
+}
+
+// Programs that stream samples rewrite wave RAM while the channel plays it: each level must be
+// the byte as it was when its position was played.
+TEST_F(CatchUpTest, WaveRamRewrittenWhileItPlaysGivesTheReferenceLevels) {
+    Write(reg::NR51, 0x44);
+    Write(reg::NR30, 0x80);
+    Write(reg::NR32, 0x20);
+    Write(reg::NR33, 0xCE);
+    Write(reg::NR34, 0x87);  // period 100
+    for (int i = 0; i < 40000; ++i) {
+        if (i % 3 == 0) Write(static_cast<u8>(reg::WAVE_RAM + rng() % 16), static_cast<u8>(rng()));
+        Step(RandomOp());
+        if (HasFatalFailure()) return;
+    }
+    ExpectSameAfterSync(40000);
+}
+
+// A program that plays a script of sound register and wave RAM writes with pauses between them,
+// reading NR52 into work RAM while it waits, and now and then switches the speed or halts until
+// the next V-blank. Script entries are (register, value, pause); register 0xFE switches the
+// speed, 0xFD halts, 0xFF restarts the script.
+std::vector<u8> ScriptedSoundRom() {
+    using namespace gbasm;
+    std::mt19937 rng(77);
+    std::vector<u8> script;
+    for (int i = 0; i < 700; ++i) {
+        u8 r = static_cast<u8>(reg::NR10 + rng() % 0x17);
+        u8 value = static_cast<u8>(rng());
+        if (rng() % 6 == 0) r = static_cast<u8>(reg::WAVE_RAM + rng() % 16);
+        if (r == reg::NR14 || r == reg::NR24 || r == reg::NR34 || r == reg::NR44) value |= 0x80;
+        if (r == reg::NR11 || r == reg::NR21 || r == reg::NR41) value |= 0x30;  // short lengths
+        if (r == reg::NR31) value |= 0xC0;
+        if (r == reg::NR52) value = (rng() % 3 != 0) ? 0x80 : 0x00;
+        if (rng() % 40 == 0) r = 0xFE;
+        if (rng() % 30 == 0) r = 0xFD;
+        const u32 kind = rng() % 100;
+        const u8 pause = static_cast<u8>(kind < 70   ? 0
+                                         : kind < 90 ? 1 + rng() % 4
+                                         : kind < 98 ? 5 + rng() % 40
+                                                     : 40 + rng() % 200);
+        script.insert(script.end(), {r, value, pause});
+    }
+    script.push_back(0xFF);
+
+    Asm vblank(0x0040);
+    vblank.reti();
+    Asm a(0x0150);
+    a.ld(SP, 0xE000);  // above the NR52 log
+    a.ld(HL, 0xC000);
+    a.ld(A, irq::VBLANK);
+    a.ldh(reg::IE, A);
+    a.label("restart");
+    a.ld(DE, "script");
+    a.label("next");
+    a.ld(A, Mem(DE));
+    a.inc(DE);
+    a.cp(0xFF);
+    a.jr(Z, "restart");
+    a.ld(C, A);
+    a.ld(A, Mem(DE));
+    a.inc(DE);
+    a.ld(B, A);
+    a.ld(A, Mem(DE));
+    a.inc(DE);
+    a.push(DE);
+    a.or_(A);
+    a.jr(Z, "act");
+    a.ld(E, A);  // pauses of about 1900 cycles each
+    a.label("outer");
+    a.ld(D, 32);
+    a.label("inner");
+    a.ldh(A, reg::NR52);
+    a.ld(Mem(HLI), A);
+    a.ld(A, H);  // the log wraps within 0xC000-0xCFFF
+    a.and_(0x0F);
+    a.or_(0xC0);
+    a.ld(H, A);
+    a.dec(D);
+    a.jr(NZ, "inner");
+    a.dec(E);
+    a.jr(NZ, "outer");
+    a.label("act");
+    a.pop(DE);
+    a.ld(A, C);
+    a.cp(0xFE);
+    a.jr(Z, "speed");
+    a.cp(0xFD);
+    a.jr(Z, "wait");
+    a.ld(A, B);
+    a.ld(Mem(C), A);
+    a.jr("next");
+    a.label("speed");
+    a.ld(A, 0x01);
+    a.ldh(reg::KEY1, A);
+    a.stop();
+    a.jr("next");
+    a.label("wait");
+    a.ei();
+    a.halt();
+    a.di();
+    a.jr("next");
+    a.label("script");
+    a.db(script);
+
+    std::vector<u8> rom = test::MakeRom({.cgb_flag = 0x80});
+    PlaceInRom(rom, vblank);
+    PlaceInRom(rom, a);
+    return rom;
+}
+
+TEST_F(CatchUpTest, RunSlicesOfAProgramGiveTheReferenceMachine) {
+    const std::vector<u8> rom = ScriptedSoundRom();
+    ref->sound_reference_mode = true;
+    for (TGBSYSF* gb : {fast.get(), ref.get()}) {
+        test::OpenImage(*gb, rom);
+        gb->noise_seed_source = [] { return 5u; };
+        gb->HardReset();
+        ASSERT_EQ(gb->state.CGB_MODE, 1);
+    }
+    bool went_double = false;
+    bool came_back = false;
+    u8 channels_seen_on = 0;
+    u8 channels_seen_off = 0;
+    for (int slice = 0; slice < 64; ++slice) {
+        if (slice % 11 == 5) fast->sound_enable = ref->sound_enable = false;
+        if (slice % 11 == 7) fast->sound_enable = ref->sound_enable = true;
+        if (slice % 9 == 4) fast->sound_select_CH4 = ref->sound_select_CH4 = !ref->sound_select_CH4;
+        fast->RunSlice();
+        ref->RunSlice();
+        ASSERT_EQ(std::memcmp(&fast->state, &ref->state, sizeof(GbState)), 0) << "slice " << slice;
+        ASSERT_EQ(std::memcmp(&fast->memory, &ref->memory, sizeof(GbMemory)), 0)
+            << "slice " << slice;
+        ASSERT_EQ(fast->noise_rng, ref->noise_rng) << "slice " << slice;
+        ASSERT_TRUE(fast_out.bytes == ref_out.bytes) << "slice " << slice;
+        went_double |= ref->state.CGB_double_speed != 0;
+        came_back |= went_double && ref->state.CGB_double_speed == 0;
+        for (u32 i = 0; i < 0x1000; ++i) {
+            channels_seen_on |= ref->memory.wram[i] & 0x0F;
+            channels_seen_off |= ~ref->memory.wram[i] & 0x0F;
+        }
+    }
+    EXPECT_FALSE(ref->state.BadOpCode);
+    EXPECT_TRUE(went_double && came_back);
+    EXPECT_EQ(channels_seen_on, 0x0F);
+    EXPECT_EQ(channels_seen_off, 0x0F);
+    EXPECT_GT(ref_out.BlockCount(), 30u);
 }
 
 }  // namespace
