@@ -16,17 +16,13 @@
 
 #include "host/png_writer.h"
 #include "support/rom_builder.h"
+#include "support/temp_dir.h"
 
 namespace kivo {
 namespace {
 
 namespace fs = std::filesystem;
 using Pixels = std::vector<std::uint8_t>;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // FNV-1a, 64 bits.
 template <typename Bytes>
@@ -47,36 +43,25 @@ struct RunResult {
     }
 };
 
-class RunnerTest : public ::testing::Test {
+class RunnerTest : public test::TempDirTest {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("kivo-run-test-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-    void Write(const std::string& name, const std::string& text) const {
-        std::ofstream(dir_ / name, std::ios::binary) << text;
-    }
+    void Write(const std::string& name, const std::string& text) const { WriteText(name, text); }
 
     // Runs kivo-run with the space-separated arguments; "@name" stands for a file of the test
     // folder.
     RunResult Run(const std::string& line) const {
         // Paths are quoted for the shell; the test folder's name holds no quote.
-        const std::string out = Path("stdout.txt"), err = Path("stderr.txt");
+        const std::string out = "stdout.txt", err = "stderr.txt";
         std::string command = "'" KIVO_RUN "'", arg;
         for (std::istringstream in(line); in >> arg;) {
             command.append(" '").append(arg[0] == '@' ? Path(arg.substr(1)) : arg).append("'");
         }
-        command.append(" >'").append(out).append("' 2>'").append(err).append("' </dev/null");
+        command.append(" >'").append(Path(out)).append("' 2>'").append(Path(err)).append(
+            "' </dev/null");
         const int raw = std::system(command.c_str());
-        RunResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(out), ReadAll(err)};
-        fs::remove(out);
-        fs::remove(err);
+        RunResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out), ReadText(err)};
+        fs::remove(Path(out));
+        fs::remove(Path(err));
         return r;
     }
     // Runs the demo and returns the RGB pixels of its screenshot.
@@ -86,7 +71,7 @@ class RunnerTest : public ::testing::Test {
         return Png("shot.png");
     }
     Pixels Png(const std::string& name) const {
-        const std::string bytes = ReadAll(dir_ / name);
+        const std::string bytes = ReadText(name);
         Pixels rgb;
         int width = 0, height = 0;
         std::string error;
@@ -95,11 +80,6 @@ class RunnerTest : public ::testing::Test {
         EXPECT_TRUE(width == 160 && height == 144) << width << "x" << height;
         return rgb;
     }
-    std::size_t FileCount() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
-    }
-
-    fs::path dir_;
 };
 
 TEST_F(RunnerTest, DefaultRunIsOneConsoleSecondAndZeroSlicesRunNothing) {
@@ -147,7 +127,7 @@ TEST_F(RunnerTest, FailedRunsExitWithOneAndWriteOrReplaceNoOutputFile) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << line << ": " << r.err;
         EXPECT_EQ(r.err.find("usage:"), std::string::npos) << line;
         EXPECT_EQ(FileCount(), 5u) << line;
-        EXPECT_EQ(ReadAll(dir_ / "old.png"), "previous") << line;
+        EXPECT_EQ(ReadText("old.png"), "previous") << line;
     }
     // An output that cannot be written fails the run before any other output is written.
     const std::pair<std::string, std::string> outputs[] = {
@@ -221,7 +201,7 @@ TEST_F(RunnerTest, SavedStateContinuesExactlyWhereTheRunStopped) {
 TEST_F(RunnerTest, WavHoldsEveryCompleteBlockAndNoiseFollowsTheSeed) {
     const auto record = [&](const std::string& options) {
         EXPECT_EQ(Run("--demo --wav @out.wav " + options).status, 0);
-        const std::string wav = ReadAll(dir_ / "out.wav");
+        const std::string wav = ReadText("out.wav");
         // One console second is 22050 frames: ten whole blocks of 2048, the rest not handed over.
         EXPECT_EQ(wav.size(), 44u + 10u * 8192u);
         // The demo plays its jingle at start: the recording is not silence.
@@ -327,7 +307,7 @@ TEST_F(RunnerTest, DemoSoundWithAFixedSeed) {
     Write("keys.txt", "70 a down\n74 a up\n90 b down\n94 b up\n");
     const RunResult r = Run("--demo --slices 32 --seed 0 --input @keys.txt --wav @demo.wav");
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string wav = ReadAll(dir_ / "demo.wav");
+    const std::string wav = ReadText("demo.wav");
     ASSERT_EQ(wav.size(), 44u + 21u * 8192u);  // 44100 frames: 21 whole blocks
     EXPECT_EQ(Hash(wav), kDemoSoundHash) << std::hex << Hash(wav);
 }

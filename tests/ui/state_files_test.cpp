@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/rom_builder.h"
+#include "support/temp_dir.h"
 
 namespace kivo {
 namespace {
@@ -29,18 +30,9 @@ Bytes BytesOf(const T& object) {
     return Bytes(p, p + sizeof(T));
 }
 
-class FilesTest : public ::testing::Test {
+class FilesTest : public test::TempDirTest {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("kivo_files_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+    std::string PathOf(const std::string& name) const { return Path(name); }
     Bytes Read(const std::string& name) const {
         std::ifstream in(PathOf(name), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -60,7 +52,6 @@ class FilesTest : public ::testing::Test {
         return gb;
     }
 
-    fs::path dir_;
     std::string error_;
 };
 
