@@ -32,9 +32,27 @@ inline u8 TGBSYSF::BusRead(u16 address) const {
     return IoRead(address);
 }
 
+inline void TGBSYSF::MapReadPages() {
+    for (u32 k = 0; k < 4; ++k) {
+        read_pages[k] = rom + k * 0x1000;
+        read_pages[4 + k] = rom_bank1 + k * 0x1000;
+    }
+    const u8* vram = memory.vram + (state.Bank_VRAM & 1) * 0x2000;
+    const u8* xram = memory.xram + (state.Bank_XRAM & 15) * 0x2000;
+    read_pages[0x8] = vram;
+    read_pages[0x9] = vram + 0x1000;
+    read_pages[0xA] = xram;
+    read_pages[0xB] = xram + 0x1000;
+    read_pages[0xC] = memory.wram + (state.Bank_WRAM0 & 7) * 0x1000;
+    read_pages[0xD] = memory.wram + (state.Bank_WRAM1 & 7) * 0x1000;
+    read_pages[0xE] = read_pages[0xC];
+    read_pages[0xF] = nullptr;
+}
+
 inline void TGBSYSF::BusWrite(u16 address, u8 value) {
     if (address <= 0x7FFF) {
         MbcWrite(address, value);
+        MapReadPages();  // the ROM bank or the cartridge RAM bank may have changed
     } else if (address <= 0x9FFF) {
         memory.vram[(state.Bank_VRAM & 1) * 0x2000 + (address & 0x1FFF)] = value;
     } else if (address <= 0xBFFF) {
@@ -46,6 +64,9 @@ inline void TGBSYSF::BusWrite(u16 address, u8 value) {
         memory.oam_page[address & 0xFF] = value;
     } else {
         IoWrite(address, value);
+        // The two bank registers of the I/O page: video RAM and the work RAM bank at 0xD000.
+        const u8 n = address & 0xFF;
+        if (n == reg::VBK || n == reg::SVBK) MapReadPages();
     }
 }
 

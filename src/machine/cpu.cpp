@@ -69,15 +69,18 @@ inline u16& StackPair(GbState& s) {
 
 // ---- memory ----
 
-// Opcode and operand fetches. Programs run from ROM nearly always, so the ROM window is read
-// here directly, by the same rule as the bus (bit 14 picks the switchable bank); every other
-// address goes through the bus.
-inline u8 Fetch8(TGBSYSF& gb) {
-    const u16 pc = gb.state.PC++;
-    if (pc < 0x8000) [[likely]] {
-        return (pc & 0x4000) ? gb.rom_bank1[pc & 0x3FFF] : gb.rom[pc];
+// The processor's reads: everything below 0xF000 is plain memory, read through the page map;
+// only the top page (echo, OAM, I/O registers, high RAM) needs the bus.
+inline u8 CpuRead(TGBSYSF& gb, u16 address) {
+    if (const u8* page = gb.read_pages[address >> 12]) [[likely]] {
+        return page[address & 0x0FFF];
     }
-    return gb.BusRead(pc);
+    return gb.BusRead(address);
+}
+
+// Opcode and operand fetches.
+inline u8 Fetch8(TGBSYSF& gb) {
+    return CpuRead(gb, gb.state.PC++);
 }
 
 inline u16 Fetch16(TGBSYSF& gb) {
@@ -94,8 +97,8 @@ inline void Push16(TGBSYSF& gb, u16 value) {
 
 inline u16 Pop16(TGBSYSF& gb) {
     GbState& s = gb.state;
-    const u8 lo = gb.BusRead(s.SP++);
-    const u8 hi = gb.BusRead(s.SP++);
+    const u8 lo = CpuRead(gb, s.SP++);
+    const u8 hi = CpuRead(gb, s.SP++);
     return static_cast<u16>(hi << 8 | lo);
 }
 
@@ -103,7 +106,7 @@ inline u16 Pop16(TGBSYSF& gb) {
 template <int r>
 inline u8 ReadOperand(TGBSYSF& gb) {
     if constexpr (r == 6)
-        return gb.BusRead(gb.state.HL);
+        return CpuRead(gb, gb.state.HL);
     else
         return Reg<r>(gb.state);
 }
@@ -347,7 +350,7 @@ inline void ExecuteBlock0(TGBSYSF& gb) {
         if constexpr (q == 0)
             gb.BusWrite(address, RegA(s));
         else
-            RegA(s) = gb.BusRead(address);
+            RegA(s) = CpuRead(gb, address);
         if constexpr (p == 2)
             ++s.HL;
         else if constexpr (p == 3)
@@ -393,8 +396,8 @@ inline void ExecuteBlock3(TGBSYSF& gb) {
             s.PC = Pop16(gb);
         } else if constexpr (y == 4) {  // LDH (a8),A
             gb.BusWrite(static_cast<u16>(0xFF00 | Fetch8(gb)), RegA(s));
-        } else if constexpr (y == 6) {  // LDH A,(a8)
-            RegA(s) = gb.BusRead(static_cast<u16>(0xFF00 | Fetch8(gb)));
+        } else if constexpr (y == 6) {  // LDH A,(a8): the bus serves 0xFF00-0xFFFF by IoRead
+            RegA(s) = gb.IoRead(static_cast<u16>(0xFF00 | Fetch8(gb)));
         } else {  // ADD SP,e and LD HL,SP+e change no flag
             const auto e = static_cast<std::int8_t>(Fetch8(gb));
             const u16 sum = static_cast<u16>(s.SP + e);
@@ -430,8 +433,10 @@ inline void ExecuteBlock3(TGBSYSF& gb) {
                 address = Fetch16(gb);  // (a16)
             if constexpr (y < 6)
                 gb.BusWrite(address, RegA(s));
+            else if constexpr ((y & 1) == 0)
+                RegA(s) = gb.IoRead(address);  // (C) lies in the high page
             else
-                RegA(s) = gb.BusRead(address);
+                RegA(s) = CpuRead(gb, address);
         }
     } else if constexpr (z == 3) {
         if constexpr (y == 0)
@@ -507,11 +512,23 @@ inline bool AdvancePrescaler(i32& count, u32 cycles, u32 period) {
     return due;
 }
 
+// The divider's prescaler takes the cap once, when a slice or a single step begins, rather than
+// at every step: its period (256 cycles) is longer than any step, so a count within the cap
+// stays within it, and each step gives exactly what the per-step cap would.
+inline void CapDividerBacklog(GbState& s) {
+    if (s.div_cycles > kPrescalerCap) s.div_cycles = kPrescalerCap;
+}
+
 // The divider counts every 256 cycles; the timer, while TAC bit 2 is set, at the period TAC's low
 // bits choose. Each counts at most once per step and carries the excess to later steps.
 inline void TimerStep(TGBSYSF& gb, u32 cycles) {
     GbState& s = gb.state;
-    if (AdvancePrescaler(s.div_cycles, cycles, 256)) ++s.DIV;
+    // No overflow: the count is at most kPrescalerCap (CapDividerBacklog) and cycles small.
+    s.div_cycles += static_cast<i32>(cycles);
+    if (s.div_cycles >= 256) {
+        s.div_cycles -= 256;
+        ++s.DIV;
+    }
     if (!(s.TAC & 0x04)) return;
     if (AdvancePrescaler(s.tima_cycles, cycles, timer_periods[s.TAC & 3])) {
         if (s.TIMA == 0xFF) {
@@ -580,6 +597,8 @@ void TGBSYSF::RunSlice() {
     // exact when the slice ends: between slices the debugger, state files and the options
     // dialog may read or change anything.
     SoundSync();
+    MapReadPages();  // banks and the ROM mapping may have changed between slices
+    CapDividerBacklog(state);
     while (!(state.slice_cycles & limit)) RunStep(*this);
     SoundSync();
     // The last instruction's overshoot counts toward the next slice.
@@ -588,6 +607,8 @@ void TGBSYSF::RunSlice() {
 
 void TGBSYSF::Step() {
     SoundSync();
+    MapReadPages();
+    CapDividerBacklog(state);
     RunStep(*this);
     SoundSync();
 }

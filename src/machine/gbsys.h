@@ -91,6 +91,8 @@ public:
     // ---- memory bus (bus.h) ----
     u8 BusRead(u16 address) const;
     void BusWrite(u16 address, u8 value);
+    // Derives read_pages from rom_bank1 and the bank registers as they are now.
+    void MapReadPages();
 
     // ---- cartridge (cartridge.cpp) ----
     // Reads the addressable part of an open file into rom_image, fills the window and decodes the
@@ -168,6 +170,12 @@ public:
     // end keep what the window held before, 0xFF on a fresh load).
     u8 rom[0x8000];
     const u8* rom_bank1 = rom + kRomBankSize;
+    // The processor's read map: the memory behind each 4 KB page of the address space, as
+    // BusRead would find it, or null for the page at 0xF000 (the rest of the echo, OAM, the I/O
+    // registers and high RAM). Opcode fetches, operands and the stack read through it without
+    // the bus's range tests. It is derived at the start of every run slice and step, and again
+    // after any bus write that can switch a bank; nothing outside the processor relies on it.
+    const u8* read_pages[16] = {};
     // The addressable part of the ROM file, read once at open: bank switches never touch the
     // file. Bounded by kMaxRomBytes.
     std::vector<u8> rom_image;

@@ -79,8 +79,8 @@ void TGBSYSF::LcdStep() {
     // a STAT write or a state load takes effect at the very next step. Compared unsigned: for
     // the counts a running machine produces (0 up to about a line) this is the signed
     // comparison, and a negative count from a state file ends the mode instead of stalling it.
-    const u32 length =
-        static_cast<u32>(kModeLength[(s.CGB_double_speed != 0 ? 4 : 0) | (s.STAT & 3)]);
+    const u32 index = (s.CGB_double_speed != 0 ? 4u : 0u) | (s.STAT & 3u);
+    const u32 length = static_cast<u32>(kModeLength[index]);
     if (cycles >= length) [[unlikely]] {
         EndLcdMode(*this, cycles, length);
     }

@@ -137,33 +137,38 @@ inline void DrawMapRow(TGBSYSF& gb, u8* dst, u32 row_base, u32 column, int count
     const GbState& s = gb.state;
     // 0x8000 + tile x 16, or signed numbering around 0x9000 (0x8800 + (tile ^ 0x80) x 16).
     const bool unsigned_data = (s.LCDC & kTileDataLow) != 0;
-    const u32 data_base = unsigned_data ? 0 : kSignedData;
+    const u8* data = vram + (unsigned_data ? 0 : kSignedData);
     const u32 data_flip = unsigned_data ? 0 : 0x80;
     PixelPairs<true> pixels;
+    // What an attribute byte decides: the tile line's bytes (bank, vertical flip), the
+    // horizontal flip and the palette. Neighbouring tiles nearly always share their attribute,
+    // so this is worked out again only when it changes; 0x100 matches no attribute.
+    u32 last_attr = 0x100;
+    const u8* rows = data + 2 * tile_line;
+    const u64* pairs = nullptr;
+    bool xflip = false;
+    if constexpr (!kCgb) pairs = pixels.Get(0, s.bgp_colors, 0, kKind == 0 ? 1 : 4);
     for (int t = 0; t < count; ++t, dst += 32, column = (column + 1) & 31) {
         const u32 map = row_base + column;
         const u32 tile = vram[map];
-        u32 line = tile_line;
-        const u64* pairs;
-        u32 bank = 0;
-        bool xflip = false;
         if constexpr (kCgb) {
             const u32 attr = vram[kBank1 + map];
-            if (attr & kAttrYFlip) line = 7 - line;
-            bank = (attr & kAttrBank) ? kBank1 : 0;
-            xflip = (attr & kAttrXFlip) != 0;
-            const u8* palette = s.cgb_bg_colors + (attr & kAttrPalette) * 16;
-            if constexpr (kKind == 0) {
-                const u32 priority = attr & kAttrPriority;
-                pairs = pixels.Get((attr & kAttrPalette) | priority >> 4, palette, priority, 1);
-            } else {
-                // The window never passes the priority attribute on.
-                pairs = pixels.Get(attr & kAttrPalette, palette, 0, 4);
+            if (attr != last_attr) {
+                last_attr = attr;
+                const u32 line = (attr & kAttrYFlip) ? 7 - tile_line : tile_line;
+                rows = data + ((attr & kAttrBank) ? kBank1 : 0) + 2 * line;
+                xflip = (attr & kAttrXFlip) != 0;
+                const u8* palette = s.cgb_bg_colors + (attr & kAttrPalette) * 16;
+                if constexpr (kKind == 0) {
+                    const u32 priority = attr & kAttrPriority;
+                    pairs = pixels.Get((attr & kAttrPalette) | priority >> 4, palette, priority, 1);
+                } else {
+                    // The window never passes the priority attribute on.
+                    pairs = pixels.Get(attr & kAttrPalette, palette, 0, 4);
+                }
             }
-        } else {
-            pairs = pixels.Get(0, s.bgp_colors, 0, kKind == 0 ? 1 : 4);
         }
-        const u8* row = vram + bank + data_base + (tile ^ data_flip) * 16 + 2 * line;
+        const u8* row = rows + (tile ^ data_flip) * 16;
         gb.DecodeTileRow(row[0], row[1], xflip, pairs, dst, kKind, false);
     }
 }
