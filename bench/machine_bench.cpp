@@ -17,13 +17,13 @@ namespace {
 using namespace gbasm;
 
 class DiscardPresenter : public VideoPresenter {
-public:
+  public:
     void CopyFrameToSurface(const std::uint8_t*) override {}
     void PresentFrame() override {}
 };
 
 class DiscardSound : public SoundOutput {
-public:
+  public:
     void StreamSoundBlock(const std::uint8_t*) override {}
 };
 
@@ -68,9 +68,10 @@ void RunSlices(benchmark::State& bench, TGBSYSF& gb) {
     const u32 frames_before = gb.frame_count;
     for (auto _ : bench) gb.RunSlice();
     const double slices = static_cast<double>(bench.iterations());
-    bench.counters["console_s_per_s"] = benchmark::Counter(slices / 16.0, benchmark::Counter::kIsRate);
-    bench.counters["fps"] =
-        benchmark::Counter(static_cast<double>(gb.frame_count - frames_before), benchmark::Counter::kIsRate);
+    bench.counters["console_s_per_s"] =
+        benchmark::Counter(slices / 16.0, benchmark::Counter::kIsRate);
+    bench.counters["fps"] = benchmark::Counter(static_cast<double>(gb.frame_count - frames_before),
+                                               benchmark::Counter::kIsRate);
 }
 
 void BM_WorkloadSlice(benchmark::State& bench) {

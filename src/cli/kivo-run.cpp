@@ -21,10 +21,10 @@
 
 #include "cli/input_script.h"
 #include "cli/run_args.h"
+#include "common/safe_file.h"
 #include "demo/demo_rom.h"
 #include "host/null_presenter.h"
 #include "host/png_writer.h"
-#include "common/safe_file.h"
 #include "host/wav_writer.h"
 #include "machine/gbsys.h"
 #include "ui/cart_info.h"

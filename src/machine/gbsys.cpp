@@ -37,7 +37,9 @@ TGBSYSF::TGBSYSF() {
     noise_seed_source = [] { return static_cast<u32>(std::time(nullptr)); };
 }
 
-TGBSYSF::~TGBSYSF() { CloseRom(); }
+TGBSYSF::~TGBSYSF() {
+    CloseRom();
+}
 
 bool TGBSYSF::OpenRom(std::string* error) {
     if (rom_open) return true;

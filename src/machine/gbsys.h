@@ -59,7 +59,7 @@ enum JoypadKey : int {
 };
 
 class TGBSYSF {
-public:
+  public:
     TGBSYSF();
     ~TGBSYSF();
     TGBSYSF(const TGBSYSF&) = delete;

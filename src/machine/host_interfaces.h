@@ -8,7 +8,7 @@
 namespace kivo {
 
 class VideoPresenter {
-public:
+  public:
     virtual ~VideoPresenter() = default;
 
     // Set-up on the GUI thread; returns false (after reporting) when the picture is unavailable.
@@ -25,7 +25,7 @@ public:
 };
 
 class SoundOutput {
-public:
+  public:
     virtual ~SoundOutput() = default;
 
     virtual bool InitSound() { return true; }

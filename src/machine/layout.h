@@ -100,30 +100,30 @@ inline constexpr int kBlockBytes = kBlockFrames * 4;  // 8192
 // One sound channel's record; the four records live inside GbState. Every field is u32 with
 // modulo 2^32 arithmetic except the two single bytes noted.
 struct SoundChannel {
-    u32 ch_on;              // channel sounding
-    u32 sweep_on;           // frequency sweep running (square 1)
-    u32 sweep_count;        // sweep ticks since the last sweep step
-    u32 sweep_time;         // NR10 bits 4-7
-    u32 sweep_cycles;       // sweep tick accumulator, below 32768 x 2
-    u32 sweep_dir;          // NR10 bit 3 as 0 or 8
-    u32 sweep_shift;        // NR10 bits 0-2
-    u32 env_on;             // volume envelope running
-    u32 env_volume;         // current envelope volume 0-15
-    u32 env_initial;        // NRx2 bits 4-7
-    u32 env_dir;            // NRx2 bit 3 as 0 or 8 (non-zero: increase)
-    u32 env_period;         // NRx2 bits 0-2
-    u32 env_cycles;         // envelope tick accumulator
-    u32 duty;               // NRx1 bits 6-7 (squares)
-    u32 duty_step;          // position 0-7 in the square waveform
-    u32 freq_cycles;        // waveform timer accumulator
-    u32 freq_period;        // clock cycles per waveform step
-    u32 freq_lo;            // NRx3
-    u32 freq_hi;            // NRx4 bits 0-2
-    u32 length_on;          // NRx4 bit 6 as 0 or 0x40
-    u32 length_cycles;      // length tick accumulator
-    u32 length_count;       // remaining length steps
-    u32 wave_level;         // NR32 bits 5-6
-    u8 wave_pos;            // wave sample index 0-31
+    u32 ch_on;          // channel sounding
+    u32 sweep_on;       // frequency sweep running (square 1)
+    u32 sweep_count;    // sweep ticks since the last sweep step
+    u32 sweep_time;     // NR10 bits 4-7
+    u32 sweep_cycles;   // sweep tick accumulator, below 32768 x 2
+    u32 sweep_dir;      // NR10 bit 3 as 0 or 8
+    u32 sweep_shift;    // NR10 bits 0-2
+    u32 env_on;         // volume envelope running
+    u32 env_volume;     // current envelope volume 0-15
+    u32 env_initial;    // NRx2 bits 4-7
+    u32 env_dir;        // NRx2 bit 3 as 0 or 8 (non-zero: increase)
+    u32 env_period;     // NRx2 bits 0-2
+    u32 env_cycles;     // envelope tick accumulator
+    u32 duty;           // NRx1 bits 6-7 (squares)
+    u32 duty_step;      // position 0-7 in the square waveform
+    u32 freq_cycles;    // waveform timer accumulator
+    u32 freq_period;    // clock cycles per waveform step
+    u32 freq_lo;        // NRx3
+    u32 freq_hi;        // NRx4 bits 0-2
+    u32 length_on;      // NRx4 bit 6 as 0 or 0x40
+    u32 length_cycles;  // length tick accumulator
+    u32 length_count;   // remaining length steps
+    u32 wave_level;     // NR32 bits 5-6
+    u8 wave_pos;        // wave sample index 0-31
     u8 unused_93[3];
     u32 noise_clock_shift;  // NR43 bits 4-7
     u32 noise_width;        // NR43 bit 3 as 0 or 8
@@ -219,10 +219,10 @@ struct GbState {
     u8 WX;
     u8 BCPS;
     u8 OCPS;
-    u8 bgp_colors[16];       // 4 entries: blue, green, red, 0
+    u8 bgp_colors[16];  // 4 entries: blue, green, red, 0
     u8 obp0_colors[16];
     u8 obp1_colors[16];
-    u8 cgb_bg_colors[128];   // 8 palettes x 4 entries x 4 bytes
+    u8 cgb_bg_colors[128];  // 8 palettes x 4 entries x 4 bytes
     u8 cgb_obj_colors[128];
     u8 unused_397[3];
     u32 Bank_ROM0;
@@ -318,11 +318,11 @@ static_assert(offsetof(GbState, snd_rate_acc) == 888);
 
 // The memory arena. Regions sit at fixed offsets; the unused gaps are part of the layout.
 struct GbMemory {
-    u8 wram[0x8000];           // work RAM: 8 banks of 4 KB
-    u8 xram[0x20000];          // cartridge RAM: 16 banks of 8 KB
-    u8 vram[0x4000];           // video RAM: 2 banks of 8 KB
-    u8 oam_page[0x100];        // 0xFE00-0xFEFF
-    u8 io_page[0x100];         // 0xFF00-0xFFFF: last written values, wave RAM, high RAM, IE
+    u8 wram[0x8000];     // work RAM: 8 banks of 4 KB
+    u8 xram[0x20000];    // cartridge RAM: 16 banks of 8 KB
+    u8 vram[0x4000];     // video RAM: 2 banks of 8 KB
+    u8 oam_page[0x100];  // 0xFE00-0xFEFF
+    u8 io_page[0x100];   // 0xFF00-0xFFFF: last written values, wave RAM, high RAM, IE
     u8 unused_2C200[11264];
     u8 frame_buffer[kScreenHeight * kLineBytes];  // 144 lines of 704 bytes
     u8 unused_47A00[11264];

@@ -14,7 +14,7 @@ namespace kivo {
 namespace {
 
 class CountingPresenter : public VideoPresenter {
-public:
+  public:
     void CopyFrameToSurface(const std::uint8_t* frame) override { last_pixel = frame[32]; }
     void PresentFrame() override { ++presents; }
     int presents = 0;
@@ -22,8 +22,11 @@ public:
 };
 
 class CountingSound : public SoundOutput {
-public:
-    void StreamSoundBlock(const std::uint8_t* block) override { sum += block[0]; ++blocks; }
+  public:
+    void StreamSoundBlock(const std::uint8_t* block) override {
+        sum += block[0];
+        ++blocks;
+    }
     int blocks = 0;
     unsigned sum = 0;
 };
