@@ -1,8 +1,10 @@
 // Interrupts, HALT, STOP and the speed switch: when requests wake the processor, when they are
-// served, and what the speed switch leaves in KEY1.
+// served, and what the speed switch leaves in KEY1. Programs start at 0x0150.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "asm/gbasm.h"
@@ -16,218 +18,131 @@ using namespace gbasm;
 
 class InterruptTest : public ::testing::Test {
   protected:
-    // Places the program and an optional set of handlers (each assembled at its vector), opens the
-    // cartridge and points PC at the program with the stack in work RAM.
-    void Load(const Asm& program, const std::vector<Asm>& handlers = {}, test::RomSpec spec = {}) {
-        std::vector<u8> rom = test::MakeRom(spec);
+    // Places the program and an optional handler (assembled at its vector), opens the cartridge
+    // and points PC at the program with the stack in work RAM.
+    void Load(const Asm& program, const Asm* handler = nullptr, u8 cgb_flag = 0) {
+        std::vector<u8> rom = test::MakeRom({.cgb_flag = cgb_flag});
         PlaceInRom(rom, program);
-        for (const Asm& h : handlers) PlaceInRom(rom, h);
+        if (handler) PlaceInRom(rom, *handler);
         test::OpenImage(gb, std::move(rom));
-        gb.state.PC = program.origin();
-        gb.state.SP = 0xD000;
+        gb.state.PC = program.origin(), gb.state.SP = 0xD000, gb.state.BC = 0, gb.state.IE = 0;
     }
     void Run(int steps) {
         for (int i = 0; i < steps; ++i) gb.Step();
     }
-    u16 StackTop() const { return static_cast<u16>(gb.BusRead(0xCFFF) << 8 | gb.BusRead(0xCFFE)); }
+    // What these tests watch: PC, the word on top of the stack, IF's request bits, IME, whether
+    // HALT or STOP waits, and B, which the programs count in.
+    std::string Cpu() const {
+        const GbState& s = gb.state;
+        char text[64];
+        std::snprintf(text, sizeof text, "PC %04X top %02X%02X IF %02X IME %d wait %d B %d", s.PC,
+                      gb.BusRead(0xCFFF), gb.BusRead(0xCFFE), s.IF & 0x1F, s.IME,
+                      s.flag_halt | s.flag_stop, s.BC >> 8);
+        return text;
+    }
 
     std::unique_ptr<TGBSYSF> owner = std::make_unique<TGBSYSF>();
     TGBSYSF& gb = *owner;
 };
 
-TEST_F(InterruptTest, EiServesAPendingRequestAtTheEndOfItsOwnStep) {
+// EI takes effect at once: a pending request is served at the end of EI's own step, and the
+// dispatch adds no cycles. DI holds requests back.
+TEST_F(InterruptTest, EiServesAPendingRequestAtTheEndOfItsOwnStepAndDiHoldsItBack) {
     Asm a(0x0150);
-    a.ei();
-    a.label("after");
-    a.nop();
+    a.ei(), a.di(), a.nop();
     Load(a);
-    gb.state.IE = irq::TIMER;
+    gb.state.IE = irq::TIMER | irq::VBLANK;
     gb.RequestInterrupt(irq::TIMER);
     Run(1);
-    EXPECT_EQ(gb.state.PC, 0x0050);
-    EXPECT_EQ(StackTop(), a.addr("after"));
-    EXPECT_EQ(gb.state.SP, 0xCFFE);
-    EXPECT_EQ(gb.state.IME, 0);
-    EXPECT_EQ(gb.state.IF & 0x1F, 0);
-    EXPECT_EQ(gb.state.op_cycles, 4u);  // the dispatch itself costs nothing
-}
-
-TEST_F(InterruptTest, DiKeepsRequestsPending) {
-    Asm a(0x0150);
-    a.ei();
-    a.di();
-    a.nop();
-    Load(a);
-    gb.state.IE = irq::VBLANK;
-    Run(2);
+    EXPECT_EQ(Cpu(), "PC 0050 top 0151 IF 00 IME 0 wait 0 B 0");
+    EXPECT_EQ(gb.state.op_cycles, 4u);
+    gb.state.PC = 0x0151, gb.state.IME = 1;
+    Run(1);
     gb.RequestInterrupt(irq::VBLANK);
     Run(1);
-    EXPECT_EQ(gb.state.PC, 0x0153);
-    EXPECT_EQ(gb.state.IF & irq::VBLANK, irq::VBLANK);
+    EXPECT_EQ(Cpu(), "PC 0153 top 0151 IF 01 IME 0 wait 0 B 0");
 }
 
-TEST_F(InterruptTest, TwoPendingRequestsServeOnlyTheLowestBit) {
-    Asm a(0x0150);
-    a.ei();
-    Asm vblank(0x0040);
-    vblank.nop();
-    vblank.nop();
-    Load(a, {vblank});
+// Of two requests the lowest bit is served; the other waits while the handler runs with IME
+// clear, until RETI, setting IME at once, has it served at the end of its own step.
+TEST_F(InterruptTest, TwoPendingRequestsServeTheLowestBitFirstAndRetiServesTheNext) {
+    Asm a(0x0150), vblank(0x0040);
+    a.ei(), a.nop();
+    vblank.nop(), vblank.reti();
+    Load(a, &vblank);
     gb.state.IE = 0x1F;
     gb.RequestInterrupt(irq::VBLANK | irq::TIMER);
-    Run(1);
-    EXPECT_EQ(gb.state.PC, 0x0040);
-    EXPECT_EQ(gb.state.IF & 0x1F, irq::TIMER);
-    // IME is now clear, so the timer request waits for the handler to enable it again.
     Run(2);
-    EXPECT_EQ(gb.state.PC, 0x0042);
-    EXPECT_EQ(gb.state.IF & 0x1F, irq::TIMER);
-}
-
-TEST_F(InterruptTest, RetiReturnsAndServesTheNextRequestAtOnce) {
-    Asm a(0x0150);
-    a.ei();
-    a.label("after");
-    a.nop();
-    Asm vblank(0x0040);
-    vblank.reti();
-    Load(a, {vblank});
-    gb.state.IE = irq::VBLANK | irq::JOYPAD;
-    gb.RequestInterrupt(irq::VBLANK | irq::JOYPAD);
+    EXPECT_EQ(Cpu(), "PC 0041 top 0151 IF 04 IME 0 wait 0 B 0");
     Run(1);
-    ASSERT_EQ(gb.state.PC, 0x0040);
-    Run(1);  // RETI: back to "after", IME set, and the joypad request is served in this step
-    EXPECT_EQ(gb.state.PC, 0x0060);
-    EXPECT_EQ(StackTop(), a.addr("after"));
-    EXPECT_EQ(gb.state.IF & 0x1F, 0);
+    EXPECT_EQ(Cpu(), "PC 0050 top 0151 IF 00 IME 0 wait 0 B 0");
 }
 
-TEST_F(InterruptTest, HaltIdlesInFourCycleStepsUntilARequest) {
-    Asm a(0x0150);
-    a.halt();
-    a.inc(B);
-    Load(a);
-    gb.state.BC = 0;
-    Run(1);
-    EXPECT_EQ(gb.state.flag_halt, 1);
-    const u32 slice = gb.state.slice_cycles;
-    Run(10);
-    EXPECT_EQ(gb.state.PC, 0x0151);
-    EXPECT_EQ(gb.state.op_cycles, 4u);
-    EXPECT_EQ(gb.state.slice_cycles, slice + 40);
-    EXPECT_EQ(gb.state.BC, 0);
-}
-
+// A halted processor idles in 4-cycle steps. Any request ends HALT, enabled in IE or not; with
+// IME clear nothing is served and the byte after HALT runs next, once.
 TEST_F(InterruptTest, HaltEndsWithoutDispatchWhenImeIsClear) {
     Asm a(0x0150);
-    a.halt();
-    a.inc(B);
-    a.nop();
+    a.halt(), a.inc(B), a.nop();
     Load(a);
-    gb.state.BC = 0;
-    gb.state.IE = 0;  // the request is not even enabled
-    Run(3);
+    Run(11);
+    EXPECT_EQ(Cpu(), "PC 0151 top 0000 IF 00 IME 0 wait 1 B 0");
+    EXPECT_EQ(gb.state.op_cycles, 4u);
     gb.RequestInterrupt(irq::LCD_STAT);
-    Run(1);  // an idle step whose end sees the request
-    EXPECT_EQ(gb.state.flag_halt, 0);
-    EXPECT_EQ(gb.state.PC, 0x0151);
+    Run(1);  // an idle step, whose end sees the request
+    EXPECT_EQ(Cpu(), "PC 0151 top 0000 IF 02 IME 0 wait 0 B 0");
     Run(2);
-    EXPECT_EQ(gb.state.BC >> 8, 1);  // the byte after HALT ran once
-    EXPECT_EQ(gb.state.PC, 0x0153);
-    EXPECT_EQ(gb.state.IF & irq::LCD_STAT, irq::LCD_STAT);
-}
+    EXPECT_EQ(Cpu(), "PC 0153 top 0000 IF 02 IME 0 wait 0 B 1");
 
-TEST_F(InterruptTest, HaltWithARequestAlreadyPendingEndsInTheSameStep) {
-    Asm a(0x0150);
-    a.halt();
-    a.inc(B);
-    Load(a);
-    gb.state.BC = 0;
+    Load(a);  // a request already pending ends HALT in its own step
     gb.RequestInterrupt(irq::SERIAL);
-    Run(1);
-    EXPECT_EQ(gb.state.flag_halt, 0);
-    Run(1);
-    EXPECT_EQ(gb.state.BC >> 8, 1);
+    Run(2);
+    EXPECT_EQ(Cpu(), "PC 0152 top 0000 IF 08 IME 0 wait 0 B 1");
 }
 
 TEST_F(InterruptTest, HaltedProcessorWithImeServesTheRequestAndReturnsAfterHalt) {
     Asm a(0x0150);
-    a.ei();
-    a.halt();
-    a.label("after");
-    a.nop();
+    a.ei(), a.halt(), a.nop();
     Load(a);
     gb.state.IE = irq::TIMER;
     Run(5);
-    EXPECT_EQ(gb.state.PC, a.addr("after"));
+    EXPECT_EQ(Cpu(), "PC 0152 top 0000 IF 00 IME 1 wait 1 B 0");
     gb.RequestInterrupt(irq::TIMER);
     Run(1);
-    EXPECT_EQ(gb.state.PC, 0x0050);
-    EXPECT_EQ(StackTop(), a.addr("after"));
-    EXPECT_EQ(gb.state.flag_halt, 0);
+    EXPECT_EQ(Cpu(), "PC 0050 top 0152 IF 00 IME 0 wait 0 B 0");
 }
 
+// With KEY1 armed in colour mode, STOP switches the speed and goes on at once (it is one byte
+// here); KEY1 then shows the new speed in bit 7 with the switch disarmed.
 TEST_F(InterruptTest, StopWithTheSwitchArmedInColourModeChangesSpeedAndGoesOn) {
     Asm a(0x0150);
-    a.ld(A, 0x01);
-    a.ldh(reg::KEY1, A);
-    a.stop();
-    a.inc(B);  // runs as the next instruction: STOP is one byte here
-    a.ld(A, 0x01);
-    a.ldh(reg::KEY1, A);
-    a.stop();
-    Load(a, {}, {.cgb_flag = 0x80});
+    a.ld(A, 0x01), a.ldh(reg::KEY1, A), a.stop(), a.inc(B);
+    a.ld(A, 0x01), a.ldh(reg::KEY1, A), a.stop();
+    Load(a, nullptr, 0x80);
     ASSERT_EQ(gb.state.CGB_MODE, 1);
-    gb.state.BC = 0;
-    Run(3);
-    EXPECT_EQ(gb.state.CGB_double_speed, 1);
-    EXPECT_EQ(gb.memory.io_page[reg::KEY1], 0x80);
-    EXPECT_EQ(gb.state.flag_stop, 0);
-    Run(1);
-    EXPECT_EQ(gb.state.BC >> 8, 1);
-
-    // Switching back: bit 7 follows the new speed, the arm bit is cleared again.
-    Run(3);
-    EXPECT_EQ(gb.state.CGB_double_speed, 0);
-    EXPECT_EQ(gb.memory.io_page[reg::KEY1], 0x00);
-    EXPECT_EQ(gb.state.flag_stop, 0);
-}
-
-TEST_F(InterruptTest, StopWithoutAnArmedSwitchIdlesUntilAnyRequest) {
-    for (const u8 cgb_flag : {u8{0x00}, u8{0x80}}) {
-        SCOPED_TRACE(cgb_flag);
-        Asm a(0x0150);
-        a.stop();
-        a.inc(B);
-        Load(a, {}, {.cgb_flag = cgb_flag});
-        gb.state.BC = 0;
-        // Outside colour mode an armed KEY1 does nothing.
-        gb.memory.io_page[reg::KEY1] = cgb_flag ? 0x00 : 0x01;
-        gb.state.IE = 0;
-        Run(20);
-        EXPECT_EQ(gb.state.flag_stop, 1);
-        EXPECT_EQ(gb.state.PC, 0x0151);
-        EXPECT_EQ(gb.state.CGB_double_speed, 0);
-        gb.RequestInterrupt(irq::JOYPAD);
-        Run(2);
-        EXPECT_EQ(gb.state.flag_stop, 0);
-        EXPECT_EQ(gb.state.BC >> 8, 1);
+    for (const u8 speed : {1, 0}) {
+        Run(4);
+        EXPECT_EQ(gb.state.CGB_double_speed, speed);
+        EXPECT_EQ(gb.memory.io_page[reg::KEY1], speed << 7);
+        EXPECT_EQ(Cpu(), speed ? "PC 0156 top 0000 IF 00 IME 0 wait 0 B 1"
+                               : "PC 015C top 0000 IF 00 IME 0 wait 0 B 1");
     }
 }
 
-TEST_F(InterruptTest, DispatchPushesTheHighByteFirst) {
+// Without an armed switch STOP idles until any request, enabled or not. Outside colour mode an
+// armed KEY1 does nothing.
+TEST_F(InterruptTest, StopWithoutAnArmedSwitchIdlesUntilAnyRequest) {
     Asm a(0x0150);
-    Load(a);
-    gb.state.PC = 0x1234;
-    gb.state.IME = 1;
-    gb.RequestInterrupt(irq::JOYPAD | irq::SERIAL);
-    gb.DispatchInterrupt(irq::SERIAL, 0x0058);
-    EXPECT_EQ(gb.BusRead(0xCFFF), 0x12);
-    EXPECT_EQ(gb.BusRead(0xCFFE), 0x34);
-    EXPECT_EQ(gb.state.SP, 0xCFFE);
-    EXPECT_EQ(gb.state.PC, 0x0058);
-    EXPECT_EQ(gb.state.IME, 0);
-    EXPECT_EQ(gb.state.IF & 0x1F, irq::JOYPAD);
+    a.stop(), a.inc(B);
+    for (const u8 cgb_flag : {0x00, 0x80}) {
+        Load(a, nullptr, cgb_flag);
+        gb.memory.io_page[reg::KEY1] = cgb_flag ? 0x00 : 0x01;
+        Run(20);
+        EXPECT_EQ(Cpu(), "PC 0151 top 0000 IF 00 IME 0 wait 1 B 0") << int{cgb_flag};
+        EXPECT_EQ(gb.state.CGB_double_speed, 0);
+        gb.RequestInterrupt(irq::JOYPAD);
+        Run(2);
+        EXPECT_EQ(Cpu(), "PC 0152 top 0000 IF 10 IME 0 wait 0 B 1") << int{cgb_flag};
+    }
 }
 
 }  // namespace
