@@ -184,37 +184,6 @@ TEST_F(RunnerTest, TextOutputsComeInTheFixedOrderWhateverTheOptionOrder) {
     EXPECT_EQ(lines[45], "slices=1 frames=" + std::to_string(frames) + " bad_opcode=0");
 }
 
-TEST_F(RunnerTest, SavedStateContinuesExactlyWhereTheRunStopped) {
-    const RunResult whole = Run("--demo --slices 32 --regs --screenshot @a.png");
-    // The state goes to exactly the path given, with no extension added.
-    ASSERT_EQ(Run("--demo --slices 16 --save-state @state").status, 0);
-    EXPECT_EQ(fs::file_size(dir_ / "state"), 181628u);
-    const RunResult rest = Run("--demo --load-state @state --slices 16 --regs --screenshot @b.png");
-    // Same registers; the summary differs only in its frame count.
-    const auto a = whole.Lines(), b = rest.Lines();
-    ASSERT_EQ(a.size(), 21u);
-    ASSERT_EQ(b.size(), 21u);
-    EXPECT_TRUE(std::equal(a.begin(), a.end() - 1, b.begin()));
-    EXPECT_EQ(Png("a.png"), Png("b.png"));
-}
-
-TEST_F(RunnerTest, WavHoldsEveryCompleteBlockAndNoiseFollowsTheSeed) {
-    const auto record = [&](const std::string& options) {
-        EXPECT_EQ(Run("--demo --wav @out.wav " + options).status, 0);
-        const std::string wav = ReadText("out.wav");
-        // One console second is 22050 frames: ten whole blocks of 2048, the rest not handed over.
-        EXPECT_EQ(wav.size(), 44u + 10u * 8192u);
-        // The demo plays its jingle at start: the recording is not silence.
-        EXPECT_NE(wav.find_first_not_of('\0', 44), std::string::npos);
-        return Hash(wav);
-    };
-    Write("b.txt", "10 b down\n14 b up\n");  // B plays a noise burst
-    const std::uint64_t one = record("--seed 1 --input @b.txt");
-    EXPECT_EQ(one, record("--seed 1 --input @b.txt"));
-    EXPECT_NE(one, record("--seed 2 --input @b.txt"));
-    EXPECT_EQ(record("--seed 1"), record("--seed 2")) << "without noise the seed changes nothing";
-}
-
 TEST_F(RunnerTest, FramesRunsWholeSlicesAndShowsTheNthFrame) {
     // 45 frames need 12.05 slices of 3.73 frames: the 13th slice runs to its end.
     EXPECT_EQ(Run("--demo --frames 45").out, "slices=13 frames=48 bad_opcode=0\n");
@@ -254,24 +223,6 @@ TEST_F(RunnerTest, InputEventsApplyAtTheirFrameThroughTheKeyBindings) {
     // of Right, that key plays only A (A is tried first), so "right" no longer moves the ball.
     Write("shared_key.ini", "[OPTIONS]\nJoyPad_Keys_4=39\n");
     EXPECT_EQ(Ball(Shot("--ini @shared_key.ini --frames 60 --input @right.txt")), rest);
-}
-
-TEST_F(RunnerTest, AnEventActsAtTheHandOverThatBringsFrameCountToItsFrame) {
-    // LD A,20h; LDH (00h),A (the direction keys); wait: LDH A,(00h); BIT 0,A (Right, active
-    // low); JR NZ,wait; LD A,AAh; LD (C000h),A; JR $.
-    const u8 program[] = {0x3E, 0x20, 0xE0, 0x00, 0xF0, 0x00, 0xCB, 0x47, 0x20,
-                          0xFA, 0x3E, 0xAA, 0xEA, 0x00, 0xC0, 0x18, 0xFE};
-    auto rom = test::MakeRom();
-    std::copy(std::begin(program), std::end(program), rom.begin() + 0x100);
-    Write("wait.gb", std::string(rom.begin(), rom.end()));
-    // One slice hands over frames 1, 2 and 3 (the third at cycle 206112 of 262144).
-    for (const auto& [frame, mark] : {std::pair{"0", "AA"}, {"3", "AA"}, {"4", "00"}}) {
-        Write("keys.txt", std::string(frame) + " right down\n");
-        const RunResult r = Run("@wait.gb --slices 1 --input @keys.txt --mem C000:1");
-        ASSERT_EQ(r.Lines().size(), 2u) << r.err;
-        EXPECT_EQ(r.Lines()[0].substr(0, 9), std::string("C000   ") + mark) << "frame " << frame;
-        EXPECT_EQ(r.Lines()[1], "slices=1 frames=3 bad_opcode=0");
-    }
 }
 
 // EXPECTED VALUES: taken from the machine's output when the demo's picture was checked by eye

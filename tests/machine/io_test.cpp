@@ -175,18 +175,5 @@ TEST_F(Io, OamAndVideoDmas) {
     EXPECT_EQ(Read(reg::HDMA5), 0xFF);
 }
 
-TEST_F(Io, ColourRegistersOnlyStoreTheirByteInMonochromeMode) {
-    Open(0x00);
-    ASSERT_EQ(s_.CGB_MODE, 0);
-    Write(reg::BCPS, 0x80);
-    Write(reg::BCPD, 0x00);
-    EXPECT_EQ(s_.cgb_bg_colors[0], 0xFF);
-    EXPECT_EQ(s_.BCPS, 0x80) << "the index is kept but does not advance";
-    gb_->memory.wram[0] = 0x99;
-    Hdma(0xC000, 0x0000, 0x00);
-    EXPECT_EQ(gb_->memory.vram[0], 0);
-    EXPECT_EQ(Read(reg::HDMA5), 0x00);
-}
-
 }  // namespace
 }  // namespace kivo

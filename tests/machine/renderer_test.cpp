@@ -120,16 +120,6 @@ TEST_F(Renderer, BackgroundWrapsAt256WithinItsMapRowAndColumn) {
     EXPECT_EQ(Shades(8, 17), Rep('w', 8) + Rep('l', 8) + "w");
 }
 
-TEST_F(Renderer, LcdcSelectsTheMapAndSignedTileNumbering) {
-    s().LCDC = (kLcdcDefault | 0x08) & ~0x10;  // map at 0x9C00, tile data around 0x9000
-    SolidTile(0x9000, 1), SolidTile(0x97F0, 2), SolidTile(0x8800, 3);  // tiles 0x00, 0x7F, 0x80
-    SolidTile(0x8000, 2), SolidTile(0x87F0, 1);  // decoys for unsigned numbering
-    Map(0x9C00, 0x00), Map(0x9C01, 0x7F), Map(0x9C02, 0x80);
-    Map(0x9800, 0x80);  // decoy in the other map
-    Render(0);
-    EXPECT_EQ(Shades(8, 24), Rep('l', 8) + Rep('d', 8) + Rep('b', 8));
-}
-
 // The window starts at visible pixel WX - 7 on lines from WY on, using line LY - WY of its map.
 TEST_F(Renderer, WxAndWyBoundTheWindow) {
     s().LCDC = kLcdcDefault | 0x20 | 0x40;  // window on, window map at 0x9C00
@@ -288,21 +278,6 @@ TEST_F(Renderer, TilesAndSpritesTakeThePalettesTheirAttributesName) {
 
 // ---- colour mode ----
 
-TEST_F(Renderer, ColourMapAttributesSelectPaletteBankAndFlips) {
-    s().CGB_MODE = 1;
-    TileRow(1, 0x8010, 7, 0x01, 0x01);  // bank 1, row 7: pixel 7 in colour 3
-    TileRow(0, 0x8010, 7, 0xFF, 0x00);  // decoy in bank 0
-    SetColour(s().cgb_bg_colors, 3, 3, 200, 100, 50);
-    s().cgb_bg_colors[3 * 16 + 3 * 4 + 3] = 0x5A;  // an entry's fourth byte is never copied
-    Map(0x9800, 1, 0x03 | 0x08 | 0x20 | 0x40);     // palette 3, bank 1, X- and Y-flip
-    Render(0);
-    EXPECT_EQ(std::vector<int>(Pixel(8), Pixel(8) + 4), (std::vector<int>{50, 100, 200, 3}));
-    EXPECT_EQ(Tag(9), 0);
-    s().CGB_MODE = 0;  // outside colour mode the attribute byte is ignored
-    Render(0);
-    EXPECT_EQ(Shades(8, 8), "wwwwwwww");  // bank 0 row 0 is empty
-}
-
 TEST_F(Renderer, ColourModePriorityRules) {
     s().CGB_MODE = 1;
     GreyColourPalettes();
@@ -328,49 +303,7 @@ TEST_F(Renderer, ColourModePriorityRules) {
     EXPECT_EQ(Tag(16), 0x01);
 }
 
-// LCDC bit 0 hides the background alone on the monochrome console, background and window on the
-// colour console running a monochrome game, and nothing in colour mode. The layer options and the
-// other LCDC enables hide their layer.
-TEST_F(Renderer, LayerEnablesCombineOptionsLcdcAndSystemMode) {
-    SolidTile(0x8010, 1), SolidTile(0x8020, 2), SolidTile(0x8030, 3);
-    for (int i = 0; i < 32; ++i) Map(0x9800 + i, 1), Map(0x9C00 + i, 2);  // background l, window d
-    Sprite(0, 16, 8 + 40, 3);                                             // sprite: black
-    GreyColourPalettes();
-    const u8 all = kLcdcDefault | 0x20 | 0x40, no_bit0 = all & ~0x01;
-    // System type, CGB_MODE, LCDC, the background, window and sprite layer options, and visible
-    // pixels 0 (background), 40 (sprite) and 100 (window).
-    const std::tuple<u32, u8, u8, std::string, std::string> cases[] = {
-        {0, 0, all, "bws", "lbd"},         {0, 0, no_bit0, "bws", "bbd"},
-        {1, 0, no_bit0, "bws", "bbb"},     {1, 1, no_bit0, "bws", "lbd"},
-        {1, 0, all & ~0x20, "bws", "lbl"}, {1, 0, all & ~0x02, "bws", "lld"},
-        {1, 0, all, "-ws", "bbd"},         {1, 0, all, "b-s", "lbl"},
-        {1, 0, all, "bw-", "lld"},
-    };
-    s().WX = 107;  // window from visible pixel 100
-    for (const auto& [system, cgb, lcdc, layers, seen] : cases) {
-        gb->system_type = system, s().CGB_MODE = cgb, s().LCDC = lcdc;
-        gb->screen_layer_bg = layers[0] == 'b', gb->screen_layer_win = layers[1] == 'w';
-        gb->screen_layer_sprites = layers[2] == 's';
-        Render(0);
-        EXPECT_EQ(Shades(8, 1) + Shades(48, 1) + Shades(108, 1), seen)
-            << "system " << system << " CGB " << int{cgb} << " LCDC " << int{lcdc} << " " << layers;
-    }
-}
-
 // ---- lines left alone and memory bounds ----
-
-// Lines past the visible 144, and every line with the screen option off, leave memory alone
-// (the LCD tests cover the display switch and frame skipping).
-TEST_F(Renderer, LinesThatAreNotDrawnLeaveMemoryAlone) {
-    auto before = std::make_unique<GbMemory>();
-    for (const auto& [ly, screen] :
-         {std::pair{144, true}, std::pair{255, true}, std::pair{10, false}}) {
-        gb->screen_enable = screen;
-        std::memcpy(before.get(), &gb->memory, sizeof(GbMemory));
-        Render(ly);
-        EXPECT_EQ(std::memcmp(before.get(), &gb->memory, sizeof(GbMemory)), 0) << "LY " << ly;
-    }
-}
 
 TEST_F(Renderer, AnyRegistersVramAndOamDrawOnlyInsideTheCurrentLine) {
     std::mt19937 rng(4242);

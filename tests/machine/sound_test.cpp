@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -118,29 +118,23 @@ TEST_F(SoundTest, DoubleSpeedTakesTwiceTheCyclesPerFrameAndPlaysAnOctaveHigher) 
 
 // ---- mixing ----
 
-TEST_F(SoundTest, FourFullChannelsOnTerminalOneGive6720AndNothingOnTerminalTwo) {
+// Each channel routed by NR51 adds its level times (terminal volume + 1) times 16.
+TEST_F(SoundTest, MixerAddsEachRoutedChannelScaledByItsTerminalVolume) {
     for (int n = 0; n < 4; ++n) Hold(n, 15);
     Write(reg::NR51, 0x0F);
     Write(reg::NR50, 0x07);
-    EXPECT_EQ(NextFrame(), std::pair(6720, 0));
-}
-
-TEST_F(SoundTest, Nr51RoutesEachChannelToItsOwnTerminals) {
-    for (int n = 0; n < 4; ++n) Hold(n, static_cast<u8>(1 << n));
-    Write(reg::NR50, 0x77);
-    Write(reg::NR51, 0x5A);  // terminal 1: channels 2 and 4; terminal 2: channels 1 and 3
-    EXPECT_EQ(NextFrame(), std::pair((2 + 8) * 7 * 16, (1 + 4) * 7 * 16));
-    Write(reg::NR51, 0x00);
-    EXPECT_EQ(NextFrame(), std::pair(0, 0));
-}
-
-TEST_F(SoundTest, TerminalVolumeZeroOrTerminalOffSilencesThatTerminal) {
-    Hold(0, 15);
-    Write(reg::NR51, 0x11);
-    Write(reg::NR50, 0x70);
-    EXPECT_EQ(NextFrame(), std::pair(0, 15 * 7 * 16));
-    Write(reg::NR50, 0x07);
-    EXPECT_EQ(NextFrame(), std::pair(15 * 7 * 16, 0));
+    EXPECT_EQ(NextFrame(), std::pair(6720, 0));  // four full channels on terminal 1 alone
+    for (int n = 0; n < 4; ++n) Ch(n).output = static_cast<u8>(1 << n);
+    const std::tuple<u8, u8, std::pair<int, int>> cases[] = {
+        {0x77, 0x5A, {(2 + 8) * 112, (1 + 4) * 112}},  // terminal 1: channels 2 and 4
+        {0x77, 0x00, {0, 0}},
+        {0x70, 0x11, {0, 112}},
+        {0x07, 0x11, {112, 0}}};
+    for (const auto& [nr50, nr51, samples] : cases) {
+        Write(reg::NR50, nr50);
+        Write(reg::NR51, nr51);
+        EXPECT_EQ(NextFrame(), samples) << int{nr50} << " " << int{nr51};
+    }
     gb->state.so1_on = 0;
     EXPECT_EQ(NextFrame(), std::pair(0, 0));
 }
@@ -160,13 +154,6 @@ TEST_F(SoundTest, ChannelOptionOffMutesTheChannelWhileItKeepsRunning) {
     int loud = 0;
     for (int i = 0; i < 50; ++i) loud += NextFrame().first != 0;
     EXPECT_GT(loud, 0);
-}
-
-TEST_F(SoundTest, ChannelThatIsOffIsSilentAndDropsItsLevel) {
-    Hold(0, 15);
-    Ch(0).ch_on = 0;
-    EXPECT_EQ(NextFrame(), std::pair(0, 0));
-    EXPECT_EQ(Ch(0).output, 0);
 }
 
 // ---- sound off ----
@@ -223,16 +210,6 @@ TEST_F(SoundTest, BlocksGoToTheOutputEvery2048FramesInTheOrderWritten) {
     gb->sound_output = nullptr;  // no output at all: blocks are simply not delivered
     for (int f = 0; f < kBlockFrames; ++f) NextFrame();
     EXPECT_EQ(out.BlockCount(), 1u);
-}
-
-TEST_F(SoundTest, FillFromAStateFileOutsideTheBlockStaysInsideTheBuffer) {
-    for (i32 fill : {-1, 2048, 5000, INT_MAX, INT_MIN}) {
-        gb->state.snd_buffer_fill = fill;
-        NextFrame();
-        EXPECT_GE(gb->state.snd_buffer_fill, 0);
-        EXPECT_LT(gb->state.snd_buffer_fill, kBlockFrames);
-        EXPECT_EQ(gb->memory.sample_write_ptr, 4u * gb->state.snd_buffer_fill);
-    }
 }
 
 // ---- length ----
@@ -375,14 +352,6 @@ TEST_F(SoundTest, WaveChannelPlaysHighNibbleFirstScaledByNr32) {
 
 // ---- noise ----
 
-TEST_F(SoundTest, NoiseGeneratorRepeatsTheClassicRandSequence) {
-    gb->noise_rng = 1;
-    EXPECT_EQ(gb->NoiseRand(), 41u);
-    EXPECT_EQ(gb->NoiseRand(), 18467u);
-    EXPECT_EQ(gb->NoiseRand(), 6334u);
-    EXPECT_EQ(gb->NoiseRand(), 26500u);
-}
-
 TEST_F(SoundTest, NoiseIsHighOnEvenDrawsForAFixedSeed) {
     Write(reg::NR42, 0xF0);
     Write(reg::NR43, 0x00);  // period 0: a draw at every instruction
@@ -403,7 +372,7 @@ TEST_F(SoundTest, NoiseIsHighOnEvenDrawsForAFixedSeed) {
 
 // ---- bounds ----
 
-TEST_F(SoundTest, AccumulatorsStayBoundedUnderTinyPeriodsAndHugeSteps) {
+TEST_F(SoundTest, AccumulatorsStayBoundedUnderTinyPeriods) {
     Write(reg::NR13, 0xFF);
     Write(reg::NR14, 0x87);  // period 4
     Write(reg::NR43, 0x00);  // period 0
@@ -420,34 +389,6 @@ TEST_F(SoundTest, AccumulatorsStayBoundedUnderTinyPeriodsAndHugeSteps) {
     const u32 position = Ch(0).duty_step;
     Run(960, 24);
     EXPECT_EQ(Ch(0).duty_step, position);
-
-    Write(reg::NR10, 0x17);
-    Write(reg::NR12, 0xF7);
-    Write(reg::NR14, 0xC7);
-    Ch(0).length_count = 0xFFFFFFFF;
-    for (int i = 0; i < 1000; ++i) Step(1000000);
-    EXPECT_LE(Ch(0).length_cycles, 16384u);
-    EXPECT_LE(Ch(0).sweep_cycles, 32768u);
-    EXPECT_LE(Ch(0).env_cycles, 7u * 65536u);
-    EXPECT_LE(gb->state.snd_rate_acc, kThreshold);
-}
-
-TEST_F(SoundTest, AnyChannelBytesFromAStateFileGiveSamplesInRange) {
-    std::mt19937 rng(7);
-    for (int round = 0; round < 20; ++round) {
-        auto* bytes = reinterpret_cast<u8*>(&gb->state.so1_on);
-        const auto* end = reinterpret_cast<u8*>(&gb->state + 1);
-        for (u8* b = bytes; b < end; ++b) *b = static_cast<u8>(rng());
-        gb->state.snd_master_on = 1;
-        for (int i = 0; i < 20000; ++i) Step(4 + rng() % 6 * 4);
-    }
-    ASSERT_GT(out.BlockCount(), 0u);
-    for (std::size_t f = 0; f < out.BlockCount() * kBlockFrames; ++f) {
-        ASSERT_GE(out.Sample(f, 0), 0);
-        ASSERT_LE(out.Sample(f, 0), 6720);
-        ASSERT_GE(out.Sample(f, 1), 0);
-        ASSERT_LE(out.Sample(f, 1), 6720);
-    }
 }
 
 // ---- catching up ----
@@ -481,42 +422,21 @@ class CatchUpTest : public ::testing::Test {
         // A program can read NR52 at any step.
         ASSERT_EQ(fast->IoRead(0xFF00 | reg::NR52), ref->IoRead(0xFF00 | reg::NR52));
     }
-    void Write(u8 r, u8 value) {
-        fast->IoWrite(0xFF00 | r, value);
-        ref->IoWrite(0xFF00 | r, value);
-    }
     // What the run slice leaves when it hands the machine back.
     void ExpectSameAfterSync(int at) {
         fast->SoundSync();
-        ASSERT_EQ(std::memcmp(&fast->state, &ref->state, sizeof(GbState)), 0) << "at " << at;
-        ASSERT_EQ(fast->noise_rng, ref->noise_rng) << "at " << at;
-        ASSERT_EQ(std::memcmp(fast->memory.sample_buffer, ref->memory.sample_buffer,
-                              sizeof fast->memory.sample_buffer),
-                  0)
-            << "at " << at;
-        ASSERT_EQ(fast->memory.sample_write_ptr, ref->memory.sample_write_ptr) << "at " << at;
-        ASSERT_TRUE(fast_out.bytes == ref_out.bytes) << "at " << at;
+        const bool same = std::memcmp(&fast->state, &ref->state, sizeof(GbState)) == 0 &&
+                          fast->noise_rng == ref->noise_rng &&
+                          std::memcmp(fast->memory.sample_buffer, ref->memory.sample_buffer,
+                                      sizeof fast->memory.sample_buffer) == 0 &&
+                          fast->memory.sample_write_ptr == ref->memory.sample_write_ptr &&
+                          fast_out.bytes == ref_out.bytes;
+        ASSERT_TRUE(same) << "at " << at;
     }
     // A step's cycles as programs spend them, now and then a step of none (an undefined opcode).
     u32 RandomOp() {
         static constexpr u32 kOps[] = {4, 4, 4, 8, 8, 8, 12, 12, 16, 20, 24, 0};
         return kOps[rng() % std::size(kOps)];
-    }
-    // A write to any sound register or wave RAM, with values that start notes (often with a
-    // length), sweep, run envelopes, pick noise periods of ratio 0 and switch the unit off.
-    void RandomWrite() {
-        const u32 r = rng() % 26;
-        u8 value = static_cast<u8>(rng());
-        if (r < 0x17) {
-            const u8 n = static_cast<u8>(reg::NR10 + r);
-            if (n == reg::NR14 || n == reg::NR24 || n == reg::NR34 || n == reg::NR44) {
-                value |= (rng() % 4 != 0) ? 0x80 : 0;  // mostly a trigger
-            }
-            if (n == reg::NR52) value = (rng() % 3 != 0) ? 0x80 : 0x00;
-            Write(n, value);
-        } else {
-            Write(static_cast<u8>(reg::WAVE_RAM + rng() % 16), value);
-        }
     }
 
     std::unique_ptr<TGBSYSF> fast = std::make_unique<TGBSYSF>();
@@ -540,35 +460,7 @@ TEST_F(CatchUpTest, OnlyFramesAndTicksInterruptTheQuietSteps) {
     EXPECT_EQ(fast->state.channels[0].env_volume, 13u);
 }
 
-TEST_F(CatchUpTest, RegisterWritesSpeedAndOptionChangesGiveTheReferenceStateAndSamples) {
-    int step = 0;
-    for (int phase = 0; phase < 400; ++phase) {
-        // Busy phases write often; quiet ones let lengths, sweeps and envelopes run out.
-        const bool busy = phase % 2 == 0;
-        const int steps =
-            busy ? 500 + static_cast<int>(rng() % 3000) : static_cast<int>(rng() % 60000);
-        for (int i = 0; i < steps; ++i, ++step) {
-            if (busy && rng() % 40 == 0) RandomWrite();
-            if (rng() % 50000 == 0) {
-                // The speed switch, as STOP takes it.
-                fast->SoundSync();
-                fast->state.CGB_double_speed ^= 1;
-                ref->state.CGB_double_speed ^= 1;
-            }
-            Step(RandomOp());
-            if (HasFatalFailure()) return;
-        }
-        ExpectSameAfterSync(step);
-        if (HasFatalFailure()) return;
-        // Between slices the options may change.
-        if (rng() % 8 == 0) fast->sound_enable = ref->sound_enable = !ref->sound_enable;
-        if (rng() % 8 == 0) fast->sound_select_CH3 = ref->sound_select_CH3 = !ref->sound_select_CH3;
-    }
-    EXPECT_LT(catch_ups, step / 4);
-    EXPECT_GT(ref_out.BlockCount(), 100u);
-}
-
-TEST_F(CatchUpTest, AnyChannelBytesFromAStateFileGiveTheReferenceStateAndSamples) {
+TEST_F(CatchUpTest, AnyChannelBytesFromAStateFileGiveTheReferenceAndInRangeSamples) {
     for (int round = 0; round < 40; ++round) {
         auto* bytes = reinterpret_cast<u8*>(&ref->state.so1_on);
         const auto* end = reinterpret_cast<u8*>(&ref->state + 1);
@@ -596,22 +488,13 @@ TEST_F(CatchUpTest, AnyChannelBytesFromAStateFileGiveTheReferenceStateAndSamples
         ExpectSameAfterSync(round);
         if (HasFatalFailure()) return;
     }
-}
-
-// Programs that stream samples rewrite wave RAM while the channel plays it: each level must be
-// the byte as it was when its position was played.
-TEST_F(CatchUpTest, WaveRamRewrittenWhileItPlaysGivesTheReferenceLevels) {
-    Write(reg::NR51, 0x44);
-    Write(reg::NR30, 0x80);
-    Write(reg::NR32, 0x20);
-    Write(reg::NR33, 0xCE);
-    Write(reg::NR34, 0x87);  // period 100
-    for (int i = 0; i < 40000; ++i) {
-        if (i % 3 == 0) Write(static_cast<u8>(reg::WAVE_RAM + rng() % 16), static_cast<u8>(rng()));
-        Step(RandomOp());
-        if (HasFatalFailure()) return;
+    // Whatever the bytes, every sample stays within four full channels at full volume.
+    for (std::size_t f = 0; f < ref_out.BlockCount() * kBlockFrames; ++f) {
+        for (int t = 0; t < 2; ++t) {
+            ASSERT_GE(ref_out.Sample(f, t), 0);
+            ASSERT_LE(ref_out.Sample(f, t), 6720);
+        }
     }
-    ExpectSameAfterSync(40000);
 }
 
 // A program that plays a script of sound register and wave RAM writes with pauses between them,
@@ -644,62 +527,22 @@ std::vector<u8> ScriptedSoundRom() {
     Asm vblank(0x0040);
     vblank.reti();
     Asm a(0x0150);
-    a.ld(SP, 0xE000);  // above the NR52 log
-    a.ld(HL, 0xC000);
-    a.ld(A, irq::VBLANK);
-    a.ldh(reg::IE, A);
-    a.label("restart");
-    a.ld(DE, "script");
-    a.label("next");
-    a.ld(A, Mem(DE));
-    a.inc(DE);
-    a.cp(0xFF);
-    a.jr(Z, "restart");
-    a.ld(C, A);
-    a.ld(A, Mem(DE));
-    a.inc(DE);
-    a.ld(B, A);
-    a.ld(A, Mem(DE));
-    a.inc(DE);
-    a.push(DE);
-    a.or_(A);
-    a.jr(Z, "act");
-    a.ld(E, A);  // pauses of about 1900 cycles each
-    a.label("outer");
-    a.ld(D, 32);
-    a.label("inner");
-    a.ldh(A, reg::NR52);
-    a.ld(Mem(HLI), A);
-    a.ld(A, H);  // the log wraps within 0xC000-0xCFFF
-    a.and_(0x0F);
-    a.or_(0xC0);
-    a.ld(H, A);
-    a.dec(D);
-    a.jr(NZ, "inner");
-    a.dec(E);
-    a.jr(NZ, "outer");
-    a.label("act");
-    a.pop(DE);
-    a.ld(A, C);
-    a.cp(0xFE);
-    a.jr(Z, "speed");
-    a.cp(0xFD);
-    a.jr(Z, "wait");
-    a.ld(A, B);
-    a.ld(Mem(C), A);
-    a.jr("next");
-    a.label("speed");
-    a.ld(A, 0x01);
-    a.ldh(reg::KEY1, A);
-    a.stop();
-    a.jr("next");
-    a.label("wait");
-    a.ei();
-    a.halt();
-    a.di();
-    a.jr("next");
-    a.label("script");
-    a.db(script);
+    a.ld(SP, 0xE000), a.ld(HL, 0xC000);  // the stack above the NR52 log
+    a.ld(A, irq::VBLANK), a.ldh(reg::IE, A);
+    a.label("restart"), a.ld(DE, "script");
+    a.label("next"), a.ld(A, Mem(DE)), a.inc(DE), a.cp(0xFF), a.jr(Z, "restart");
+    a.ld(C, A), a.ld(A, Mem(DE)), a.inc(DE), a.ld(B, A), a.ld(A, Mem(DE)), a.inc(DE), a.push(DE);
+    a.or_(A), a.jr(Z, "act"), a.ld(E, A);  // pauses of about 1900 cycles each
+    a.label("outer"), a.ld(D, 32);
+    a.label("inner"), a.ldh(A, reg::NR52), a.ld(Mem(HLI), A);
+    a.ld(A, H), a.and_(0x0F), a.or_(0xC0), a.ld(H, A);  // the log wraps within 0xC000-0xCFFF
+    a.dec(D), a.jr(NZ, "inner"), a.dec(E), a.jr(NZ, "outer");
+    a.label("act"), a.pop(DE), a.ld(A, C);
+    a.cp(0xFE), a.jr(Z, "speed"), a.cp(0xFD), a.jr(Z, "wait");
+    a.ld(A, B), a.ld(Mem(C), A), a.jr("next");
+    a.label("speed"), a.ld(A, 0x01), a.ldh(reg::KEY1, A), a.stop(), a.jr("next");
+    a.label("wait"), a.ei(), a.halt(), a.di(), a.jr("next");
+    a.label("script"), a.db(script);
 
     std::vector<u8> rom = test::MakeRom({.cgb_flag = 0x80});
     PlaceInRom(rom, vblank);
@@ -726,11 +569,10 @@ TEST_F(CatchUpTest, RunSlicesOfAProgramGiveTheReferenceMachine) {
         if (slice % 9 == 4) fast->sound_select_CH4 = ref->sound_select_CH4 = !ref->sound_select_CH4;
         fast->RunSlice();
         ref->RunSlice();
-        ASSERT_EQ(std::memcmp(&fast->state, &ref->state, sizeof(GbState)), 0) << "slice " << slice;
-        ASSERT_EQ(std::memcmp(&fast->memory, &ref->memory, sizeof(GbMemory)), 0)
-            << "slice " << slice;
-        ASSERT_EQ(fast->noise_rng, ref->noise_rng) << "slice " << slice;
-        ASSERT_TRUE(fast_out.bytes == ref_out.bytes) << "slice " << slice;
+        const bool same = std::memcmp(&fast->state, &ref->state, sizeof(GbState)) == 0 &&
+                          std::memcmp(&fast->memory, &ref->memory, sizeof(GbMemory)) == 0 &&
+                          fast->noise_rng == ref->noise_rng && fast_out.bytes == ref_out.bytes;
+        ASSERT_TRUE(same) << "slice " << slice;
         went_double |= ref->state.CGB_double_speed != 0;
         came_back |= went_double && ref->state.CGB_double_speed == 0;
         for (u32 i = 0; i < 0x1000; ++i) {

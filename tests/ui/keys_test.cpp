@@ -20,11 +20,6 @@ TEST(KeyNames, NamedCodesDigitsLettersAndTheRest) {
         {0x00, ""}, {0x07, "\x07"}, {0x88, "\x88"}, {0xFF, "\xFF"}, {0x141, "A"}, {0x10D, "\x0D"}};
     // clang-format on
     for (const auto& [code, name] : names) EXPECT_EQ(KeyCodeName(code), name) << code;
-    int named = 0;
-    for (u32 code = 1; code <= 0xFF; ++code) {
-        named += KeyCodeName(code) != std::string(1, static_cast<char>(code));
-    }
-    EXPECT_EQ(named, 156);
 }
 
 TEST(KeyNames, DefaultBindingsListButtonAndKeyNames) {

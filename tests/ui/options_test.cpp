@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "support/temp_dir.h"
 
 namespace kivo {
 namespace {
@@ -33,33 +33,15 @@ TEST(IniInteger, HexPrefixesAndDecimalFollowTheOriginalReader) {
     }
 }
 
-TEST(IniPath, ExecutableExtensionIsReplaced) {
-    EXPECT_EQ(IniPathForExecutable("/opt/kivo/bin/kivo"), "/opt/kivo/bin/kivo.INI");
-    EXPECT_EQ(IniPathForExecutable("/games/kivo.exe"), "/games/kivo.INI");
-    EXPECT_EQ(IniPathForExecutable("/games/.kivo"), "/games/.kivo.INI");
-}
-
-class IniFileTest : public ::testing::Test {
+class IniFileTest : public test::TempDirTest {
   protected:
     void SetUp() override {
-        dir_ =
-            fs::temp_directory_path() /
-            ("kivo_options_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        path_ = (dir_ / "kivo.INI").string();
+        TempDirTest::SetUp();
+        path_ = Path("kivo.INI");
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    void WriteIni(const std::string& text) { WriteText("kivo.INI", text); }
+    std::string ReadIni() const { return ReadText("kivo.INI"); }
 
-    void WriteIni(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-    std::string ReadIni() const {
-        std::stringstream s;
-        s << std::ifstream(path_, std::ios::binary).rdbuf();
-        return s.str();
-    }
-
-    fs::path dir_;
     std::string path_, error_;
 };
 
