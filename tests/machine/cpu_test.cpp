@@ -11,31 +11,14 @@
 
 #include "asm/gbasm.h"
 #include "machine/gbsys.h"
-#include "support/rom_builder.h"
+#include "support/program_test.h"
 
 namespace kivo {
 namespace {
 
 using namespace gbasm;
 
-// A machine with a blank cartridge; Load places a program, points PC at it and the stack at
-// work RAM.
-class CpuTest : public ::testing::Test {
-  protected:
-    void Load(const Asm& program) {
-        std::vector<u8> rom = test::MakeRom();
-        PlaceInRom(rom, program);
-        test::OpenImage(gb, std::move(rom));
-        gb.state.PC = program.origin();
-        gb.state.SP = 0xD000;
-    }
-    void Run(int steps) {
-        for (int i = 0; i < steps; ++i) gb.Step();
-    }
-
-    std::unique_ptr<TGBSYSF> owner = std::make_unique<TGBSYSF>();
-    TGBSYSF& gb = *owner;
-};
+using CpuTest = test::ProgramTest;
 
 // ---- flag rules ----
 

@@ -9,26 +9,19 @@
 
 #include "asm/gbasm.h"
 #include "machine/gbsys.h"
-#include "support/rom_builder.h"
+#include "support/program_test.h"
 
 namespace kivo {
 namespace {
 
 using namespace gbasm;
 
-class InterruptTest : public ::testing::Test {
+class InterruptTest : public test::ProgramTest {
   protected:
-    // Places the program and an optional handler (assembled at its vector), opens the cartridge
-    // and points PC at the program with the stack in work RAM.
+    // The programs count in B and enable what they need in IE themselves.
     void Load(const Asm& program, const Asm* handler = nullptr, u8 cgb_flag = 0) {
-        std::vector<u8> rom = test::MakeRom({.cgb_flag = cgb_flag});
-        PlaceInRom(rom, program);
-        if (handler) PlaceInRom(rom, *handler);
-        test::OpenImage(gb, std::move(rom));
-        gb.state.PC = program.origin(), gb.state.SP = 0xD000, gb.state.BC = 0, gb.state.IE = 0;
-    }
-    void Run(int steps) {
-        for (int i = 0; i < steps; ++i) gb.Step();
+        ProgramTest::Load(program, handler, cgb_flag);
+        gb.state.BC = 0, gb.state.IE = 0;
     }
     // What these tests watch: PC, the word on top of the stack, IF's request bits, IME, whether
     // HALT or STOP waits, and B, which the programs count in.
@@ -40,9 +33,6 @@ class InterruptTest : public ::testing::Test {
                       s.flag_halt | s.flag_stop, s.BC >> 8);
         return text;
     }
-
-    std::unique_ptr<TGBSYSF> owner = std::make_unique<TGBSYSF>();
-    TGBSYSF& gb = *owner;
 };
 
 // EI takes effect at once: a pending request is served at the end of EI's own step, and the

@@ -7,30 +7,14 @@
 
 #include "asm/gbasm.h"
 #include "machine/gbsys.h"
-#include "support/rom_builder.h"
+#include "support/program_test.h"
 
 namespace kivo {
 namespace {
 
 using namespace gbasm;
 
-class TimerTest : public ::testing::Test {
-  protected:
-    // With no program, bank 0 is all NOPs (4 cycles each) from 0x0150 on.
-    void Load(const Asm& program = Asm(0x0150)) {
-        std::vector<u8> rom = test::MakeRom();
-        PlaceInRom(rom, program);
-        test::OpenImage(gb, std::move(rom));
-        gb.state.PC = program.origin();
-        gb.state.SP = 0xD000;
-    }
-    void Run(int steps) {
-        for (int i = 0; i < steps; ++i) gb.Step();
-    }
-
-    std::unique_ptr<TGBSYSF> owner = std::make_unique<TGBSYSF>();
-    TGBSYSF& gb = *owner;
-};
+using TimerTest = test::ProgramTest;
 
 TEST_F(TimerTest, OverflowReloadsFromTmaAndRequestsInTheSameStep) {
     Load();
