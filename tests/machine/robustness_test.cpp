@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 
@@ -87,6 +88,31 @@ TEST(Robustness, AnyOptionValuesKeepTheMachineInsideItsMemory) {
         gb->RunSlice();
     }
     SUCCEED();
+}
+
+// Real programs written by others, when their folder is present: each runs two console seconds
+// without a crash or a sanitizer report. Their verdicts are informative (several test what this
+// machine deliberately does not model), so only the run itself is checked here.
+TEST(Robustness, ThirdPartyTestRomsRunWithoutFaults) {
+    const std::filesystem::path folder = std::filesystem::path(KIVO_TEST_ROMS) / "blargg";
+    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << folder << " is absent";
+    int roms = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".gb") continue;
+        auto gb = std::make_unique<TGBSYSF>();
+        CountingPresenter presenter;
+        CountingSound sound;
+        gb->presenter = &presenter;
+        gb->sound_output = &sound;
+        gb->noise_seed_source = [] { return 0u; };
+        gb->rom_file_name = entry.path().string();
+        std::string error;
+        ASSERT_TRUE(gb->OpenRom(&error)) << error;
+        for (int slice = 0; slice < 32; ++slice) gb->RunSlice();
+        EXPECT_GT(presenter.presents, 100) << entry.path();
+        ++roms;
+    }
+    EXPECT_GT(roms, 0);
 }
 
 }  // namespace
