@@ -481,7 +481,7 @@ template <unsigned op>
 void Execute(TGBSYSF& gb) {
     constexpr int x = op >> 6, y = (op >> 3) & 7, z = op & 7;
     if constexpr (op == 0x76) {
-        // HALT: PC already points past it. Steps idle until a request bit appears in IF.
+        // HALT: PC already points past it. Steps idle until a request enabled in IE appears in IF.
         gb.state.flag_halt = 1;
     } else if constexpr (x == 1) {
         WriteOperand<y>(gb, ReadOperand<z>(gb));
@@ -540,15 +540,17 @@ inline void TimerStep(TGBSYSF& gb, u32 cycles) {
     }
 }
 
-// Wake and dispatch, at the end of a step, so that requests made during the step count. A
-// request wakes a halted or stopped processor whatever IE and IME say; it is served only when IME
-// is set and its IE bit is set, lowest bit first, one per step.
+// Wake and dispatch, at the end of a step, so that requests made during the step count. HALT
+// waits for a request that is also enabled in IE, whatever IME says: a game that leaves an LCD
+// STAT or joypad request standing that it never enabled still sleeps until its V-blank. STOP ends
+// on any request. A request is served only when IME is set and its IE bit is set, lowest bit
+// first, one per step.
 inline void ServiceInterrupts(TGBSYSF& gb) {
     GbState& s = gb.state;
     const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed) & 0x1F;
     if (requests == 0) return;
     const u8 pending = s.IE & requests;
-    if (s.flag_halt | s.flag_stop) {
+    if (s.flag_stop | (s.flag_halt & (pending != 0))) {
         s.flag_halt = 0;
         s.flag_stop = 0;
     }

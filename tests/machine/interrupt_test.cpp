@@ -68,25 +68,67 @@ TEST_F(InterruptTest, TwoPendingRequestsServeTheLowestBitFirstAndRetiServesTheNe
     EXPECT_EQ(Cpu(), "PC 0050 top 0151 IF 00 IME 0 wait 0 B 0");
 }
 
-// A halted processor idles in 4-cycle steps. Any request ends HALT, enabled in IE or not; with
-// IME clear nothing is served and the byte after HALT runs next, once.
-TEST_F(InterruptTest, HaltEndsWithoutDispatchWhenImeIsClear) {
+// A halted processor idles in 4-cycle steps until a request enabled in IE is set, whatever IME
+// says. With IME clear nothing is served and the byte after HALT runs next, once.
+TEST_F(InterruptTest, HaltWaitsForAnEnabledRequestAndEndsWithoutDispatchWhenImeIsClear) {
     Asm a(0x0150);
     a.halt(), a.inc(B), a.nop();
-    Load(a);
-    Run(11);
-    EXPECT_EQ(Cpu(), "PC 0151 top 0000 IF 00 IME 0 wait 1 B 0");
-    EXPECT_EQ(gb.state.op_cycles, 4u);
-    gb.RequestInterrupt(irq::LCD_STAT);
-    Run(1);  // an idle step, whose end sees the request
-    EXPECT_EQ(Cpu(), "PC 0151 top 0000 IF 02 IME 0 wait 0 B 0");
-    Run(2);
-    EXPECT_EQ(Cpu(), "PC 0153 top 0000 IF 02 IME 0 wait 0 B 1");
 
-    Load(a);  // a request already pending ends HALT in its own step
-    gb.RequestInterrupt(irq::SERIAL);
+    // A timer request that IE does not enable leaves the processor halted until V-blank.
+    Load(a);
+    gb.state.IE = irq::VBLANK;
+    gb.RequestInterrupt(irq::TIMER);
+    int steps = 0;
+    do {
+        Run(1);
+    } while ((gb.state.flag_halt) && ++steps < 20000);
+    EXPECT_EQ(gb.state.LY, 144);
+    EXPECT_EQ(Cpu(), "PC 0151 top 0000 IF 05 IME 0 wait 0 B 0");
+    EXPECT_EQ(gb.state.op_cycles, 4u);
     Run(2);
-    EXPECT_EQ(Cpu(), "PC 0152 top 0000 IF 08 IME 0 wait 0 B 1");
+    EXPECT_EQ(Cpu(), "PC 0153 top 0000 IF 05 IME 0 wait 0 B 1");
+
+    // An enabled request already pending ends HALT in its own step.
+    Load(a);
+    gb.state.IE = irq::TIMER;
+    gb.RequestInterrupt(irq::TIMER);
+    Run(2);
+    EXPECT_EQ(Cpu(), "PC 0152 top 0000 IF 04 IME 0 wait 0 B 1");
+
+    // IF's upper bits are not requests, even with every IE bit set.
+    Load(a);
+    gb.state.IE = 0xFF;
+    gb.state.IF = 0xE0;
+    Run(50);
+    EXPECT_EQ(Cpu(), "PC 0151 top 0000 IF 00 IME 0 wait 1 B 0");
+}
+
+// A game's main loop that waits for V-blank with one HALT, with an LCD STAT request (LYC 9) raised
+// every frame that it never enables, and key presses raising the joypad request: the loop still
+// runs exactly once per frame.
+TEST_F(InterruptTest, VblankLoopWithOneHaltRunsOncePerFrameWhateverOtherRequestsStand) {
+    Asm a(0x0150), vblank(0x0040);
+    a.ld(A, 0x40), a.ldh(reg::STAT, A);
+    a.ld(A, 9), a.ldh(reg::LYC, A);
+    a.ld(A, irq::VBLANK), a.ldh(reg::IE, A);
+    a.label("loop");
+    a.ei(), a.halt(), a.inc(C), a.jr("loop");
+    vblank.inc(B), vblank.reti();
+    for (const bool keys : {false, true}) {
+        Load(a, &vblank);
+        constexpr u32 kFrameCycles = 70224;
+        u32 cycles = 0;
+        for (int frame = 0; frame < 60; ++frame) {
+            if (keys) (frame % 2 ? gb.ReleaseButton(KEY_A) : gb.PressButton(KEY_A));
+            for (const u32 end = cycles + kFrameCycles; cycles < end;
+                 cycles += gb.state.op_cycles) {
+                Run(1);
+            }
+        }
+        EXPECT_EQ(gb.state.BC >> 8, 60) << "keys " << keys;
+        EXPECT_EQ(gb.state.BC & 0xFF, 60) << "keys " << keys;
+        EXPECT_NE(gb.state.IF & irq::LCD_STAT, 0) << "keys " << keys;
+    }
 }
 
 TEST_F(InterruptTest, HaltedProcessorWithImeServesTheRequestAndReturnsAfterHalt) {
