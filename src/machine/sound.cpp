@@ -28,7 +28,8 @@ namespace {
 
 constexpr u32 kSampleRate = 22050;
 // The sample accumulator gains 22050 per clock cycle, so one frame per 4194304 / 22050 (about
-// 190) cycles. In double speed the processor's cycles come twice as fast.
+// 190) cycles. In double speed the processor's cycles come twice as fast, so the threshold
+// doubles.
 constexpr std::int64_t kSampleThreshold = 0x400000;
 constexpr std::int64_t kSampleThresholdDouble = 0x800000;
 constexpr u32 kLengthTick = 16384;    // 256 Hz
@@ -186,6 +187,14 @@ inline std::int64_t SampleThreshold(const GbState& s) {
     return s.CGB_double_speed ? kSampleThresholdDouble : kSampleThreshold;
 }
 
+// The channel timers count console time, not processor cycles: the sound unit does not speed up
+// with the processor, so a tone, a note length and an envelope sound the same at either speed. In
+// double speed a step's cycles are halved (they are always a multiple of 4, so nothing is lost,
+// and a sum of halves is the half of the sum, which the catch-up relies on).
+inline u32 ChannelCycles(const GbState& s, u32 processor_cycles) {
+    return s.CGB_double_speed ? processor_cycles >> 1 : processor_cycles;
+}
+
 // The mixer's part of a step: at most one frame. Frames are produced, and blocks handed over,
 // whether or not the sound is on: with it off they are silence, so the output never replays
 // stale sound.
@@ -202,13 +211,14 @@ inline void SampleStep(TGBSYSF& gb, u32 op) {
 }
 
 // One instruction step exactly as the console takes it: at most one frame, then every sounding
-// channel advances by the step's cycles.
-void StepOnce(TGBSYSF& gb, u32 op) {
-    SampleStep(gb, op);
+// channel advances by the step's console time.
+void StepOnce(TGBSYSF& gb, u32 op_cycles) {
+    SampleStep(gb, op_cycles);
 
     // NR52 off or the sound option off: every channel stands still.
     if (!SoundOn(gb)) return;
 
+    const u32 op = ChannelCycles(gb.state, op_cycles);
     SoundChannel* const ch = gb.state.channels;
     if (ch[0].ch_on) {
         StepSquare<true>(ch[0], op);
@@ -279,9 +289,9 @@ inline bool ReplayableTimer(const SoundChannel& ch) {
     return ch.freq_period >= kLongestStep && ch.freq_cycles < ch.freq_period;
 }
 
-// Cycles from the last replay until a channel could need a step of its own. 0 makes the next
-// step run in full, which is also how an accumulator outside its range (from a state file) is
-// handled.
+// Processor cycles from the last replay until a channel could need a step of its own. 0 makes
+// the next step run in full, which is also how an accumulator outside its range (from a state
+// file) is handled.
 u32 QuietChannelCycles(const TGBSYSF& gb) {
     if (!SoundOn(gb)) return kNoChannelEvent;
     u32 budget = kNoChannelEvent;
@@ -302,7 +312,9 @@ u32 QuietChannelCycles(const TGBSYSF& gb) {
         const bool replayable = ReplayableTimer(ch) || (n == 3 && ch.freq_period == 0);
         if (!replayable) budget = std::min(budget, CyclesUntil(ch.freq_cycles, ch.freq_period));
     }
-    return budget;
+    // The channels count half the processor's cycles in double speed. The budget is at most
+    // kNoChannelEvent, so doubling it cannot overflow.
+    return gb.state.CGB_double_speed ? budget << 1 : budget;
 }
 
 // Cycles from now until the mixer's next frame. (2^23 + 2^31) / 22050 at most: no pending count
@@ -412,10 +424,11 @@ void ReplayQuietSteps(TGBSYSF& gb) {
     s.snd_rate_acc = static_cast<i32>(std::int64_t{s.snd_rate_acc} +
                                       std::int64_t{cycles - applied} * kSampleRate);
     if (!SoundOn(gb)) return;
-    ReplayChannel<0>(gb, cycles, steps);
-    ReplayChannel<1>(gb, cycles, steps);
-    ReplayChannel<2>(gb, cycles, steps);
-    ReplayChannel<3>(gb, cycles, steps);
+    const u32 channel_cycles = ChannelCycles(s, cycles);
+    ReplayChannel<0>(gb, channel_cycles, steps);
+    ReplayChannel<1>(gb, channel_cycles, steps);
+    ReplayChannel<2>(gb, channel_cycles, steps);
+    ReplayChannel<3>(gb, channel_cycles, steps);
 }
 
 }  // namespace
