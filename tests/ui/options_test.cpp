@@ -1,5 +1,5 @@
-// The options' INI file: the conversion rules of the original's integer reader and the Windows
-// profile rules for finding and rewriting keys, so that files move between the two programs.
+// The options' INI file: the integer conversion rules of its values and the Windows profile rules
+// for finding and rewriting keys, so that files move between Windows and Linux unchanged.
 #include "ui/options.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(IniInteger, HexPrefixesAndDecimalFollowTheOriginalReader) {
+TEST(IniInteger, HexPrefixesAndSigned32BitDecimalConvert) {
     // "010" is ten: a leading zero is not octal.
     // clang-format off
     const std::pair<const char*, i32> converted[] = {
