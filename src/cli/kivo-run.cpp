@@ -24,6 +24,7 @@
 #include "common/safe_file.h"
 #include "demo/demo_rom.h"
 #include "host/null_presenter.h"
+#include "host/null_sound_output.h"
 #include "host/png_writer.h"
 #include "host/wav_writer.h"
 #include "machine/gbsys.h"
