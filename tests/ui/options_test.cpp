@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "support/temp_dir.h"
 
@@ -71,6 +72,34 @@ TEST_F(IniFileTest, ValuesReadWithPrefixesQuotesBlanksAndAnyCase) {
                                    gb.system_thread_priority,
                                    gb.screen_layer_bg};
     EXPECT_EQ(read, (std::vector<u32>{0, 16, 16, 25, 0, 0xFFFFFFFF, 10, 0, 1, 0, 2, 1}));
+}
+
+// The options dialog's 27 options: a new machine starts with the values the table falls back on,
+// a fresh INI file holds the same values, and each table entry reaches a member of its own.
+TEST_F(IniFileTest, MachineDefaultsFreshIniAndTableAgree) {
+    ASSERT_EQ(Options().size(), 27u);
+    TGBSYSF fresh;
+    ASSERT_TRUE(INIWrite(fresh, path_, &error_)) << error_;
+    const std::string ini = ReadIni();
+    std::set<std::string> keys;
+    for (const OptionDef& option : Options()) {
+        SCOPED_TRACE(option.key);
+        EXPECT_TRUE(keys.insert(option.key).second);
+        EXPECT_EQ(option.get(fresh), option.default_value);
+        std::string text;
+        i32 value = 0;
+        ASSERT_TRUE(IniLookup(ini, kIniSection, option.key, &text));
+        ASSERT_TRUE(ParseIniInteger(text, &value));
+        EXPECT_EQ(static_cast<u32>(value), option.default_value);
+    }
+    for (const OptionDef& changed : Options()) {
+        GbOptions options;
+        changed.set(options, changed.default_value ^ 1);  // flips a bool, changes any number
+        for (const OptionDef& option : Options()) {
+            EXPECT_EQ(option.get(options) != option.default_value, &option == &changed)
+                << changed.key << " changed " << option.key;
+        }
+    }
 }
 
 TEST_F(IniFileTest, MissingFileGivesDefaultsAndNewFileListsAllKeysInTableOrder) {
