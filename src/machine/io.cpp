@@ -163,7 +163,6 @@ void TGBSYSF::IoWrite(u16 address, u8 value) {
     memory.io_page[n] = value;
     GbState& s = state;
     SoundChannel* const ch = s.channels;
-    const bool cgb = s.CGB_MODE != 0;  // colour-mode registers otherwise only reach io_page
     switch (n) {
         case reg::P1: WriteJoypadSelect(s, value); break;
         case reg::DIV: s.DIV = 0; break;  // the prescaler (div_cycles) keeps running
@@ -207,22 +206,23 @@ void TGBSYSF::IoWrite(u16 address, u8 value) {
         case reg::WY: s.WY = value; break;
         case reg::WX: s.WX = value; break;
 
+        // Colour-mode registers: outside colour mode they only reach io_page.
         case reg::VBK:
-            if (cgb) s.Bank_VRAM = value & 1u;
+            if (s.CGB_MODE) s.Bank_VRAM = value & 1u;
             break;
         case reg::HDMA5:
-            if (cgb) StartVideoDma(*this, value);
+            if (s.CGB_MODE) StartVideoDma(*this, value);
             break;
         case reg::BCPS: s.BCPS = value; break;
         case reg::BCPD:
-            if (cgb) WritePaletteByte(s.cgb_bg_colors, &s.BCPS, value);
+            if (s.CGB_MODE) WritePaletteByte(s.cgb_bg_colors, &s.BCPS, value);
             break;
         case reg::OCPS: s.OCPS = value; break;
         case reg::OCPD:
-            if (cgb) WritePaletteByte(s.cgb_obj_colors, &s.OCPS, value);
+            if (s.CGB_MODE) WritePaletteByte(s.cgb_obj_colors, &s.OCPS, value);
             break;
         case reg::SVBK:
-            if (cgb) WriteWramBank(s, value);
+            if (s.CGB_MODE) WriteWramBank(s, value);
             break;
 
         case reg::IE: s.IE = value; break;
