@@ -11,6 +11,7 @@
 //   lcd.cpp        LCD mode timing, STAT and LY, frame skip
 //   renderer.cpp   the scanline renderer and palettes
 //   sound.cpp      the four sound channels and the mixer
+//   stream_read.h  bounded reads of a whole file (ROM files here, the front end's files too)
 #pragma once
 
 #include <atomic>
