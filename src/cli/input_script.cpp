@@ -19,7 +19,7 @@ bool ParseInputScript(const std::string& text, std::vector<InputEvent>* events,
         std::string frame, button, action, extra;
         if (!(words >> frame) || frame[0] == '#') continue;
         auto fail = [&](const std::string& reason) {
-            *error = "line " + std::to_string(number) + ": " + reason;
+            if (error) *error = "line " + std::to_string(number) + ": " + reason;
             return false;
         };
         words >> button >> action;

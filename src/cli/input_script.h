@@ -19,7 +19,7 @@ struct InputEvent {
 };
 
 // Parses a whole script into events sorted by frame (stable). On a malformed line returns false
-// with "line N: reason" in *error.
+// with "line N: reason" in *error (when error is not null).
 bool ParseInputScript(const std::string& text, std::vector<InputEvent>* events, std::string* error);
 
 }  // namespace kivo::cli

@@ -24,6 +24,7 @@
 #include "common/safe_file.h"
 #include "demo/demo_rom.h"
 #include "host/null_presenter.h"
+#include "host/null_sound_output.h"
 #include "host/png_writer.h"
 #include "host/wav_writer.h"
 #include "machine/gbsys.h"
@@ -108,72 +109,61 @@ class RunPresenter : public NullPresenter {
     std::uint64_t copy_limit_ = UINT64_MAX;
 };
 
-int Run(const RunArgs& args) {
-    auto gb_owner = std::make_unique<TGBSYSF>();
-    TGBSYSF& gb = *gb_owner;
-    std::string error;
-
-    // Every power-on reset seeds the noise generator from --seed, so runs repeat exactly.
-    const u32 seed = args.seed;
-    gb.noise_seed_source = [seed] { return seed; };
-
-    if (!args.ini.empty()) {
-        // The desktop program takes a missing INI file for defaults; a file named on the
-        // command line that cannot be read is an error instead.
+// --ini: the desktop program takes a missing INI file for defaults; a file named on the command
+// line that cannot be read is an error instead.
+bool ReadOptions(TGBSYSF& gb, const std::string& ini, std::string* error) {
+    if (!ini.empty()) {
         std::vector<u8> probe;
-        if (!ReadFileUpTo(args.ini, 1, &probe, &error)) return Error(error);
-        INIRead(gb, args.ini);
+        if (!ReadFileUpTo(ini, 1, &probe, error)) return false;
+        INIRead(gb, ini);
     }
     gb.UpdateFrameRatio();
-    if (args.frames && !gb.screen_enable) {
-        return Usage("--frames needs screen_enable 1: with the screen off no frame is handed over");
-    }
+    return true;
+}
 
-    std::vector<InputEvent> events;
-    if (!args.input.empty()) {
-        constexpr std::size_t kMaxScriptBytes = std::size_t{1} << 24;
-        std::vector<u8> script;
-        if (!ReadFileUpTo(args.input, kMaxScriptBytes + 1, &script, &error)) return Error(error);
-        if (script.size() > kMaxScriptBytes) return Error(args.input + ": larger than 16 MB");
-        if (!ParseInputScript(std::string(script.begin(), script.end()), &events, &error)) {
-            return Error(args.input + ": " + error);
-        }
+// --input: the scripted button events, sorted by frame.
+bool ReadInputEvents(const std::string& path, std::vector<InputEvent>* events, std::string* error) {
+    if (path.empty()) return true;
+    constexpr std::size_t kMaxScriptBytes = std::size_t{1} << 24;
+    std::vector<u8> script;
+    if (!ReadFileUpTo(path, kMaxScriptBytes + 1, &script, error)) return false;
+    if (script.size() > kMaxScriptBytes) {
+        *error = path + ": larger than 16 MB";
+        return false;
     }
-
-    // Reserve every output file before running, so that an unwritable path fails at once.
-    TempFile state_file, screenshot_file;
-    WavWriter wav;
-    if (!args.save_state.empty() && !state_file.Create(args.save_state, &error)) {
-        return Error(error);
+    if (!ParseInputScript(std::string(script.begin(), script.end()), events, error)) {
+        *error = path + ": " + *error;
+        return false;
     }
-    if (!args.screenshot.empty() && !screenshot_file.Create(args.screenshot, &error)) {
-        return Error(error);
-    }
-    if (!args.wav.empty() && !wav.Open(args.wav, &error)) return Error(error);
+    return true;
+}
 
-    RunPresenter presenter(gb, std::move(events));
-    NullSoundOutput silence;
-    gb.presenter = &presenter;
-    gb.sound_output = args.wav.empty() ? static_cast<SoundOutput*>(&silence) : &wav;
-    // Both outputs are set up once they exist: nothing here can fail to initialise.
-    gb.video_ready = true;
-    gb.sound_ready = true;
-
+// The ROM file or the built-in demo cartridge, then --load-state.
+bool OpenCartridge(TGBSYSF& gb, const RunArgs& args, std::string* error) {
     if (args.demo) {
         const auto rom = demo::DemoRom();
-        if (!gb.OpenRomImage(std::vector<u8>(rom.begin(), rom.end()), "kivo-demo.gb", &error)) {
-            return Error(error);
+        if (!gb.OpenRomImage(std::vector<u8>(rom.begin(), rom.end()), "kivo-demo.gb", error)) {
+            return false;
         }
     } else {
         std::string warning;
-        if (!OpenRomFile(gb, args.rom, &error, &warning)) return Error(error);
+        if (!OpenRomFile(gb, args.rom, error, &warning)) return false;
         if (!warning.empty()) std::fprintf(stderr, "kivo-run: %s\n", warning.c_str());
     }
     if (gb.mbc_kind == MBC_UNKNOWN) std::fprintf(stderr, "Unknown Cartridge\n");
+    return args.load_state.empty() || LoadState(gb, args.load_state, error);
+}
 
-    if (!args.load_state.empty() && !LoadState(gb, args.load_state, &error)) return Error(error);
+struct RunTotals {
+    std::uint64_t slices = 0;
+    std::uint64_t frames = 0;
+    double seconds = 0;
+};
 
-    // ---- the run ----
+// The run itself: --frames N runs slices until N frames are handed over (or the processor
+// freezes), otherwise --slices N (or the default) slices.
+bool RunMachine(TGBSYSF& gb, RunPresenter& presenter, const RunArgs& args, RunTotals* totals,
+                std::string* error) {
     const std::uint64_t first_frame_count = gb.frame_count;
     presenter.ApplyEventsUpTo(first_frame_count);
     std::uint64_t slices = 0;
@@ -189,8 +179,9 @@ int Run(const RunArgs& args) {
             ++slices;
             idle_slices = (gb.frame_count == before) ? idle_slices + 1 : 0;
             if (idle_slices >= kMaxSlicesWithoutFrame) {
-                return Error("no frame was handed over in ten minutes of console time; --frames " +
-                             std::to_string(*args.frames) + " cannot be reached");
+                *error = "no frame was handed over in ten minutes of console time; --frames " +
+                         std::to_string(*args.frames) + " cannot be reached";
+                return false;
             }
         }
     } else {
@@ -198,23 +189,56 @@ int Run(const RunArgs& args) {
         for (std::uint32_t i = 0; i < count; ++i) gb.RunSlice();
         slices = count;
     }
-    const double seconds =
+    totals->seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const std::uint64_t frames = gb.frame_count - first_frame_count;
-    gb.presenter = nullptr;
-    gb.sound_output = nullptr;
+    totals->slices = slices;
+    totals->frames = gb.frame_count - first_frame_count;
+    return true;
+}
 
-    // ---- output files: write every one completely, then move them into place ----
-    if (!args.save_state.empty()) {
-        if (!state_file.Close(&error)) return Error(error);
-        if (!SaveState(gb, state_file.temp_path(), &error)) {
-            // Name the file the user asked for, not the temporary one.
-            const std::string prefix = state_file.temp_path() + ": ";
-            if (error.compare(0, prefix.size(), prefix) == 0) error.erase(0, prefix.size());
-            return Error(args.save_state + ": " + error);
+// The output files, each reserved before the run so that an unwritable path fails at once, and
+// written completely before any of them is moved into place.
+class OutputFiles {
+  public:
+    explicit OutputFiles(const RunArgs& args) : args_(args) {}
+
+    bool Reserve(std::string* error) {
+        if (!args_.save_state.empty() && !state_file_.Create(args_.save_state, error)) {
+            return false;
         }
+        if (!args_.screenshot.empty() && !screenshot_file_.Create(args_.screenshot, error)) {
+            return false;
+        }
+        return args_.wav.empty() || wav_.Open(args_.wav, error);
     }
-    if (!args.screenshot.empty()) {
+
+    // The sound output of the run: the WAV recording, or nothing.
+    SoundOutput* sound_output() { return args_.wav.empty() ? nullptr : &wav_; }
+
+    bool WriteAndCommit(const TGBSYSF& gb, const NullPresenter& presenter, std::string* error) {
+        if (!args_.save_state.empty() && !WriteState(gb, error)) return false;
+        if (!args_.screenshot.empty() && !WriteScreenshot(gb, presenter, error)) return false;
+        if (!args_.wav.empty() && !wav_.Finish(error)) return false;
+        if (!args_.save_state.empty() && !state_file_.Commit(error)) return false;
+        if (!args_.screenshot.empty() && !screenshot_file_.Commit(error)) return false;
+        return args_.wav.empty() || wav_.Commit(error);
+    }
+
+  private:
+    bool WriteState(const TGBSYSF& gb, std::string* error) {
+        if (!state_file_.Close(error)) return false;
+        if (!SaveState(gb, state_file_.temp_path(), error)) {
+            // Name the file the user asked for, not the temporary one.
+            const std::string prefix = state_file_.temp_path() + ": ";
+            if (error->compare(0, prefix.size(), prefix) == 0) error->erase(0, prefix.size());
+            *error = args_.save_state + ": " + *error;
+            return false;
+        }
+        return true;
+    }
+
+    // The picture handed over last, or the frame buffer when no frame was handed over.
+    bool WriteScreenshot(const TGBSYSF& gb, const NullPresenter& presenter, std::string* error) {
         Picture picture;
         if (presenter.has_picture()) {
             picture = presenter.picture();
@@ -222,20 +246,26 @@ int Run(const RunArgs& args) {
             CopyVisiblePixels(gb.memory.frame_buffer, picture);
         }
         std::vector<u8> png;
-        if (!EncodePng(picture.data(), kScreenWidth, kScreenHeight, &png, &error)) {
-            return Error(args.screenshot + ": " + error);
+        if (!EncodePng(picture.data(), kScreenWidth, kScreenHeight, &png, error)) {
+            *error = args_.screenshot + ": " + *error;
+            return false;
         }
-        if (std::fwrite(png.data(), 1, png.size(), screenshot_file.file()) != png.size() ||
-            !screenshot_file.Close(&error)) {
-            return Error(error.empty() ? args.screenshot + ": write error" : error);
+        if (std::fwrite(png.data(), 1, png.size(), screenshot_file_.file()) != png.size() ||
+            !screenshot_file_.Close(error)) {
+            if (error->empty()) *error = args_.screenshot + ": write error";
+            return false;
         }
+        return true;
     }
-    if (!args.wav.empty() && !wav.Finish(&error)) return Error(error);
-    if (!args.save_state.empty() && !state_file.Commit(&error)) return Error(error);
-    if (!args.screenshot.empty() && !screenshot_file.Commit(&error)) return Error(error);
-    if (!args.wav.empty() && !wav.Commit(&error)) return Error(error);
 
-    // ---- texts ----
+    const RunArgs& args_;
+    TempFile state_file_, screenshot_file_;
+    WavWriter wav_;
+};
+
+// The texts on stdout: --cart-info, --disasm, --mem, --regs, the --benchmark figures and the
+// summary line.
+void PrintTexts(const TGBSYSF& gb, const RunArgs& args, const RunTotals& totals) {
     if (args.cart_info) PrintLine(CartridgeInfoText(gb));
     if (args.disasm) {
         for (const std::string& line : CodeLines(gb, args.disasm->address, args.disasm->count)) {
@@ -252,15 +282,50 @@ int Run(const RunArgs& args) {
     }
     if (args.benchmark) {
         // One slice is a sixteenth of a console second at either speed.
-        const double console_seconds = static_cast<double>(slices) / 16.0;
-        const double fps = seconds > 0 ? static_cast<double>(frames) / seconds : 0.0;
-        const double speed = seconds > 0 ? console_seconds / seconds * 100.0 : 0.0;
+        const double console_seconds = static_cast<double>(totals.slices) / 16.0;
+        const double fps =
+            totals.seconds > 0 ? static_cast<double>(totals.frames) / totals.seconds : 0.0;
+        const double speed = totals.seconds > 0 ? console_seconds / totals.seconds * 100.0 : 0.0;
         std::printf("frames=%llu seconds=%.3f fps=%.1f speed=%.0f%%\n",
-                    static_cast<unsigned long long>(frames), seconds, fps, speed);
+                    static_cast<unsigned long long>(totals.frames), totals.seconds, fps, speed);
     }
     if (gb.state.BadOpCode) std::fprintf(stderr, "Bad Opcode\n");
-    std::printf("slices=%llu frames=%llu bad_opcode=%d\n", static_cast<unsigned long long>(slices),
-                static_cast<unsigned long long>(frames), gb.state.BadOpCode ? 1 : 0);
+    std::printf("slices=%llu frames=%llu bad_opcode=%d\n",
+                static_cast<unsigned long long>(totals.slices),
+                static_cast<unsigned long long>(totals.frames), gb.state.BadOpCode ? 1 : 0);
+}
+
+int Run(const RunArgs& args) {
+    auto gb_owner = std::make_unique<TGBSYSF>();
+    TGBSYSF& gb = *gb_owner;
+    std::string error;
+
+    // Every power-on reset seeds the noise generator from --seed, so runs repeat exactly.
+    const u32 seed = args.seed;
+    gb.noise_seed_source = [seed] { return seed; };
+
+    if (!ReadOptions(gb, args.ini, &error)) return Error(error);
+    if (args.frames && !gb.screen_enable) {
+        return Usage("--frames needs screen_enable 1: with the screen off no frame is handed over");
+    }
+    std::vector<InputEvent> events;
+    if (!ReadInputEvents(args.input, &events, &error)) return Error(error);
+    OutputFiles outputs(args);
+    if (!outputs.Reserve(&error)) return Error(error);
+
+    RunPresenter presenter(gb, std::move(events));
+    NullSoundOutput silence;
+    gb.presenter = &presenter;
+    gb.sound_output = outputs.sound_output() ? outputs.sound_output() : &silence;
+    if (!OpenCartridge(gb, args, &error)) return Error(error);
+
+    RunTotals totals;
+    if (!RunMachine(gb, presenter, args, &totals, &error)) return Error(error);
+    gb.presenter = nullptr;
+    gb.sound_output = nullptr;
+
+    if (!outputs.WriteAndCommit(gb, presenter, &error)) return Error(error);
+    PrintTexts(gb, args, totals);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) return Error("cannot write to stdout");
     return 0;
 }

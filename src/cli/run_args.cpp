@@ -38,18 +38,93 @@ bool ParseAddressRange(const std::string& text, AddressRange* range) {
     return true;
 }
 
+namespace {
+
+bool Fail(std::string* error, const std::string& reason) {
+    if (error) *error = reason;
+    return false;
+}
+
+// The field of an option that takes no argument, or null.
+bool* FlagOption(RunArgs& r, const std::string& arg) {
+    if (arg == "--cart-info") return &r.cart_info;
+    if (arg == "--regs") return &r.regs;
+    if (arg == "--benchmark") return &r.benchmark;
+    if (arg == "--demo") return &r.demo;
+    if (arg == "--help" || arg == "-h") return &r.help;
+    return nullptr;
+}
+
+// The field of an option that takes a file name, or null.
+std::string* FileOption(RunArgs& r, const std::string& arg) {
+    if (arg == "--ini") return &r.ini;
+    if (arg == "--load-state") return &r.load_state;
+    if (arg == "--save-state") return &r.save_state;
+    if (arg == "--screenshot") return &r.screenshot;
+    if (arg == "--wav") return &r.wav;
+    if (arg == "--input") return &r.input;
+    return nullptr;
+}
+
+bool TakesCount(const std::string& arg) {
+    return arg == "--slices" || arg == "--frames" || arg == "--seed";
+}
+
+bool TakesRange(const std::string& arg) {
+    return arg == "--disasm" || arg == "--mem";
+}
+
+// Stores the argument `value` of option `arg`, which takes one.
+bool SetOptionValue(RunArgs& r, const std::string& arg, const std::string& value,
+                    std::string* error) {
+    if (std::string* file = FileOption(r, arg)) {
+        if (value.empty()) return Fail(error, "option " + arg + " needs a file name");
+        *file = value;
+        return true;
+    }
+    if (TakesCount(arg)) {
+        std::uint32_t n = 0;
+        if (!ParseCount(value, &n)) {
+            return Fail(error, "option " + arg +
+                                   " takes a decimal number from 0 to 4294967295, not '" + value +
+                                   "'");
+        }
+        if (arg == "--slices") r.slices = n;
+        if (arg == "--frames") r.frames = n;
+        if (arg == "--seed") r.seed = n;
+        return true;
+    }
+    AddressRange range;
+    if (!ParseAddressRange(value, &range)) {
+        return Fail(error, "option " + arg + " takes ADDR:" +
+                               (arg == "--disasm" ? std::string("COUNT") : std::string("LINES")) +
+                               " (hexadecimal address, decimal count up to " +
+                               std::to_string(kMaxViewLines) + "), not '" + value + "'");
+    }
+    (arg == "--disasm" ? r.disasm : r.mem) = range;
+    return true;
+}
+
+// The options that exclude or need each other (not checked when --help is given).
+bool CheckCombination(const RunArgs& r, std::string* error) {
+    if (r.slices && r.frames) return Fail(error, "--slices and --frames exclude each other");
+    if (r.demo && !r.rom.empty()) return Fail(error, "--demo and a ROM exclude each other");
+    if (!r.demo && r.rom.empty()) {
+        return Fail(error, "no ROM given (name a ROM file or use --demo)");
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ParseRunArgs(const std::vector<std::string>& args, RunArgs* out, std::string* error) {
     RunArgs r;
     std::vector<std::string> seen;
-    auto fail = [&](const std::string& reason) {
-        *error = reason;
-        return false;
-    };
     bool only_positional = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (only_positional || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (!r.rom.empty()) return fail("more than one ROM given: '" + arg + "'");
+            if (!r.rom.empty()) return Fail(error, "more than one ROM given: '" + arg + "'");
             r.rom = arg;
             continue;
         }
@@ -58,77 +133,21 @@ bool ParseRunArgs(const std::vector<std::string>& args, RunArgs* out, std::strin
             continue;
         }
         for (const std::string& s : seen) {
-            if (s == arg) return fail("option " + arg + " given twice");
+            if (s == arg) return Fail(error, "option " + arg + " given twice");
         }
         seen.push_back(arg);
 
-        // Options without an argument.
-        if (arg == "--cart-info") {
-            r.cart_info = true;
+        if (bool* flag = FlagOption(r, arg)) {
+            *flag = true;
             continue;
         }
-        if (arg == "--regs") {
-            r.regs = true;
-            continue;
+        if (!FileOption(r, arg) && !TakesCount(arg) && !TakesRange(arg)) {
+            return Fail(error, "unknown option " + arg);
         }
-        if (arg == "--benchmark") {
-            r.benchmark = true;
-            continue;
-        }
-        if (arg == "--demo") {
-            r.demo = true;
-            continue;
-        }
-        if (arg == "--help" || arg == "-h") {
-            r.help = true;
-            continue;
-        }
-
-        // Options with one argument.
-        std::string* text_target = nullptr;
-        if (arg == "--ini") text_target = &r.ini;
-        if (arg == "--load-state") text_target = &r.load_state;
-        if (arg == "--save-state") text_target = &r.save_state;
-        if (arg == "--screenshot") text_target = &r.screenshot;
-        if (arg == "--wav") text_target = &r.wav;
-        if (arg == "--input") text_target = &r.input;
-        const bool takes_value = text_target || arg == "--slices" || arg == "--frames" ||
-                                 arg == "--seed" || arg == "--disasm" || arg == "--mem";
-        if (!takes_value) return fail("unknown option " + arg);
-        if (i + 1 >= args.size()) return fail("option " + arg + " needs an argument");
-        const std::string& value = args[++i];
-        if (text_target) {
-            if (value.empty()) return fail("option " + arg + " needs a file name");
-            *text_target = value;
-            continue;
-        }
-        if (arg == "--slices" || arg == "--frames" || arg == "--seed") {
-            std::uint32_t n = 0;
-            if (!ParseCount(value, &n)) {
-                return fail("option " + arg +
-                            " takes a decimal number from 0 to 4294967295, not '" + value + "'");
-            }
-            if (arg == "--slices") r.slices = n;
-            if (arg == "--frames") r.frames = n;
-            if (arg == "--seed") r.seed = n;
-            continue;
-        }
-        AddressRange range;
-        if (!ParseAddressRange(value, &range)) {
-            return fail("option " + arg + " takes ADDR:" +
-                        (arg == "--disasm" ? std::string("COUNT") : std::string("LINES")) +
-                        " (hexadecimal address, decimal count up to " +
-                        std::to_string(kMaxViewLines) + "), not '" + value + "'");
-        }
-        (arg == "--disasm" ? r.disasm : r.mem) = range;
+        if (i + 1 >= args.size()) return Fail(error, "option " + arg + " needs an argument");
+        if (!SetOptionValue(r, arg, args[++i], error)) return false;
     }
-    if (r.help) {
-        *out = std::move(r);
-        return true;
-    }
-    if (r.slices && r.frames) return fail("--slices and --frames exclude each other");
-    if (r.demo && !r.rom.empty()) return fail("--demo and a ROM exclude each other");
-    if (!r.demo && r.rom.empty()) return fail("no ROM given (name a ROM file or use --demo)");
+    if (!r.help && !CheckCombination(r, error)) return false;
     *out = std::move(r);
     return true;
 }

@@ -53,7 +53,7 @@ struct RunArgs {
 
 // Parses the arguments after the program name. Returns false with the reason in *error for a
 // usage error: an unknown option, a missing or malformed argument, an option given twice, both
-// --slices and --frames, no ROM and no --demo, or both.
+// --slices and --frames, no ROM and no --demo, or both. error may be null.
 bool ParseRunArgs(const std::vector<std::string>& args, RunArgs* out, std::string* error);
 
 // A non-negative decimal number that fits 32 bits ("0", "16", "4294967295").

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "machine/stream_read.h"
+
 namespace kivo {
 
 namespace fs = std::filesystem;
@@ -138,21 +140,13 @@ bool ReadFileUpTo(const std::string& path, std::size_t limit, std::vector<std::u
 
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return Fail(error, path, std::strerror(errno));
-    out->resize(limit);
-    std::size_t total = 0;
-    while (total < limit) {
-        const std::size_t n = std::fread(out->data() + total, 1, limit - total, file);
-        if (n == 0) break;
-        total += n;
-    }
-    const bool failed = std::ferror(file) != 0;
+    const bool read = ReadStreamUpTo(file, limit, out);
     const int err = errno;
     std::fclose(file);
-    if (failed) {
+    if (!read) {
         out->clear();
         return Fail(error, path, std::string("cannot read: ") + std::strerror(err));
     }
-    out->resize(total);
     return true;
 }
 

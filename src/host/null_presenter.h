@@ -1,6 +1,5 @@
-// Host outputs for runs without a window: a presenter that keeps a copy of the last picture
-// handed to it and never waits (so nothing paces the machine), and a sound output that drops
-// every block.
+// The presenter of runs without a window: it keeps a copy of the last picture handed to it and
+// never waits, so nothing paces the machine.
 #pragma once
 
 #include <array>
@@ -34,15 +33,6 @@ class NullPresenter : public VideoPresenter {
     Picture picture_{};
     std::uint64_t frames_copied_ = 0;
     std::uint64_t frames_presented_ = 0;
-};
-
-class NullSoundOutput : public SoundOutput {
-  public:
-    void StreamSoundBlock(const u8*) override { ++blocks_; }
-    std::uint64_t blocks() const { return blocks_; }
-
-  private:
-    std::uint64_t blocks_ = 0;
 };
 
 }  // namespace kivo

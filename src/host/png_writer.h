@@ -15,9 +15,4 @@ bool EncodePng(const std::uint8_t* bgrx, int width, int height, std::vector<std:
 bool WritePngFile(const std::string& path, const std::uint8_t* bgrx, int width, int height,
                   std::string* error);
 
-// Decodes a PNG held in memory into 3-byte RGB pixels (any PNG libpng reads). Used to check
-// screenshots.
-bool DecodePng(const std::vector<std::uint8_t>& png, int* width, int* height,
-               std::vector<std::uint8_t>* rgb, std::string* error);
-
 }  // namespace kivo

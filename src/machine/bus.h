@@ -5,9 +5,12 @@
 //
 // Bank numbers come from GbState, which a state file can fill with any bytes, so each one is
 // masked to its region where it is used: no stored value can reach outside the arena.
+//
+// gbsys.h includes this file at its end, so that every user of the machine object sees these
+// definitions; including it first works as well.
 #pragma once
 
-// Included at the end of gbsys.h.
+#include "machine/gbsys.h"
 
 namespace kivo {
 

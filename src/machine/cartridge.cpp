@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "machine/gbsys.h"
+#include "machine/stream_read.h"
 
 namespace kivo {
 
@@ -86,22 +87,9 @@ bool TGBSYSF::LoadCartridge(std::FILE* file, std::string* error) {
         if (error) *error = rom_file_name + ": " + reason;
         return false;
     };
-    // Read in growing chunks rather than trusting a size taken beforehand: the file may change
-    // under us, and a tiny file should not cost an 8 MB buffer.
     std::vector<u8> image;
-    if (std::fseek(file, 0, SEEK_SET) != 0) return fail(std::strerror(errno));
-    std::size_t chunk = 0x8000;
-    while (image.size() < kMaxRomBytes) {
-        const std::size_t want = std::min(chunk, kMaxRomBytes - image.size());
-        const std::size_t have = image.size();
-        image.resize(have + want);
-        const std::size_t got = std::fread(image.data() + have, 1, want, file);
-        image.resize(have + got);
-        if (got < want) {
-            if (std::ferror(file)) return fail(std::strerror(errno));
-            break;  // end of file
-        }
-        chunk *= 2;
+    if (std::fseek(file, 0, SEEK_SET) != 0 || !ReadStreamUpTo(file, kMaxRomBytes, &image)) {
+        return fail(std::strerror(errno));
     }
     if (image.empty()) return fail("file is empty");
     LoadCartridgeImage(std::move(image));

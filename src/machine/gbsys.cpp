@@ -90,20 +90,21 @@ void TGBSYSF::HardReset() {
 }
 
 void TGBSYSF::Reset() {
-    // 1. The noise channel's generator.
+    // A power-on reset starts from a new noise seed, with no sound cycles left pending.
     noise_rng = noise_seed_source ? noise_seed_source() : 0;
     SoundDropPending();
 
-    // 2-3. Registers. F = 0xB0 in the processor's Z80-style flag layout.
+    // The processor starts where the boot program leaves it; A tells a game which console it runs
+    // on. F = 0xB0 in the processor's Z80-style flag layout.
     std::memset(&state, 0, sizeof state);
-    state.AF = (system_type == 1) ? 0x11B0 : 0x01B0;
+    state.AF = IsColourSystem() ? 0x11B0 : 0x01B0;
     state.BC = 0x0013;
     state.DE = 0x00D8;
     state.HL = 0x014D;
     state.PC = 0x0100;
     state.SP = 0xFFFE;
 
-    // 4. Banks.
+    // Every bank register at its first bank, and the ROM window showing bank 1.
     state.Bank_ROM0 = 0;
     state.Bank_ROM1 = 1;
     state.Bank_VRAM = 0;
@@ -112,7 +113,8 @@ void TGBSYSF::Reset() {
     state.Bank_WRAM1 = 1;
     SwitchRomBank();
 
-    // 5-6. Palettes.
+    // The colour background palettes start white; the monochrome palettes show four shades from
+    // white to black.
     for (int i = 0; i < 32; ++i) {
         u8* entry = state.cgb_bg_colors + i * 4;
         entry[0] = entry[1] = entry[2] = 0xFF;
@@ -122,19 +124,20 @@ void TGBSYSF::Reset() {
     std::memcpy(state.obp0_colors, kDefaultShades, 16);
     std::memcpy(state.obp1_colors, kDefaultShades, 16);
 
-    // 7. No key held.
+    // No key held, and the bad-opcode notice may show again.
     state.joy_dir = 0x0F;
     state.joy_btn = 0x0F;
     state.bad_opcode_shown = 0;
 
-    // 8. Start values of the I/O registers, with their side effects.
+    // The I/O registers' start values, written with their side effects so that the channels,
+    // palettes and LCD decode them as if a program had written them.
     for (const PowerOnWrite& w : kPowerOnWrites) IoWrite(0xFF00 | w.reg, w.value);
     // KEY1 restarts at normal speed with no switch armed, matching CGB_double_speed = 0:
     // otherwise a game reset in double speed would read "already fast" and skip its switch.
     memory.io_page[reg::KEY1] = 0;
 
-    // 9. Colour mode is decided only on the colour system type with a cartridge present.
-    if (system_type == 1 && rom_open) {
+    // Colour mode is decided only on the colour console with a cartridge present.
+    if (IsColourSystem() && rom_open) {
         switch (system_force_cgbmode) {
             case 0: state.CGB_MODE = (rom[0x143] == 0x80 || rom[0x143] == 0xC0) ? 1 : 0; break;
             case 1: state.CGB_MODE = 0; break;
@@ -142,7 +145,7 @@ void TGBSYSF::Reset() {
         }
     }
 
-    // 10.
+    // The mixer starts a fresh sample block.
     memory.sample_write_ptr = 0;
 }
 

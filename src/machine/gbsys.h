@@ -11,6 +11,7 @@
 //   lcd.cpp        LCD mode timing, STAT and LY, frame skip
 //   renderer.cpp   the scanline renderer and palettes
 //   sound.cpp      the four sound channels and the mixer
+//   stream_read.h  bounded reads of a whole file (ROM files here, the front end's files too)
 #pragma once
 
 #include <atomic>
@@ -58,7 +59,42 @@ enum JoypadKey : int {
     KEY_START = 7,
 };
 
-class TGBSYSF {
+// The system_type option: which console the machine is.
+enum SystemType : u32 {
+    SYSTEM_GB = 0,
+    SYSTEM_CGB = 1,
+};
+
+// The user's options, under their INI names, with their defaults: the one place that states
+// them. The options dialog, the INI file and the machine all start from these values.
+struct GbOptions {
+    u32 system_type = SYSTEM_CGB;
+    u32 system_force_cgbmode = 0;
+    u32 system_speed_restriction = 1;
+    bool system_pause_when_inactive_app = true;
+    bool system_show_performances = true;
+    u32 system_thread_priority = 2;
+    bool sound_enable = true;
+    bool sound_select_CH1 = true;
+    bool sound_select_CH2 = true;
+    bool sound_select_CH3 = true;
+    bool sound_select_CH4 = true;
+    u32 screen_ClientColor = 0xFF0000;
+    u32 screen_size = 0;
+    u32 Screen_refresh_ratio_index = 1;
+    u32 screen_filter = 0;
+    bool screen_enable = true;
+    bool screen_layer_bg = true;
+    bool screen_layer_win = true;
+    bool screen_layer_sprites = true;
+    // Virtual-key codes, indexed by JoypadKey: the arrows, W, X, Backspace and Enter.
+    u32 JoyPad_Keys[8] = {0x27, 0x25, 0x26, 0x28, 0x57, 0x58, 0x08, 0x0D};
+
+    // Whether the machine is the colour console (its start registers, colour mode, LCDC bit 0).
+    bool IsColourSystem() const { return system_type == SYSTEM_CGB; }
+};
+
+class TGBSYSF : public GbOptions {
   public:
     TGBSYSF();
     ~TGBSYSF();
@@ -188,28 +224,6 @@ class TGBSYSF {
     bool cart_ram = false;
     bool cart_timer = false;
 
-    // ---- options, under their INI names, with their defaults ----
-    u32 system_type = 1;
-    u32 system_force_cgbmode = 0;
-    u32 system_speed_restriction = 1;
-    bool system_pause_when_inactive_app = true;
-    bool system_show_performances = true;
-    u32 system_thread_priority = 2;
-    bool sound_enable = true;
-    bool sound_select_CH1 = true;
-    bool sound_select_CH2 = true;
-    bool sound_select_CH3 = true;
-    bool sound_select_CH4 = true;
-    u32 screen_ClientColor = 0xFF0000;
-    u32 screen_size = 0;
-    u32 Screen_refresh_ratio_index = 1;
-    u32 screen_filter = 0;
-    bool screen_enable = true;
-    bool screen_layer_bg = true;
-    bool screen_layer_win = true;
-    bool screen_layer_sprites = true;
-    u32 JoyPad_Keys[8] = {0x27, 0x25, 0x26, 0x28, 0x57, 0x58, 0x08, 0x0D};
-
     // ---- frame counting and performance ----
     i32 frame_skip_threshold = 1;
     i32 frame_skip_period = 1;
@@ -252,4 +266,5 @@ class TGBSYSF {
 
 }  // namespace kivo
 
+// The bus's inline definitions: every caller of BusRead and BusWrite needs them.
 #include "machine/bus.h"

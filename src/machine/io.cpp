@@ -44,6 +44,85 @@ void WriteEnvelope(SoundChannel& ch, u8 value) {
     ch.env_volume = ch.env_initial;
 }
 
+// P1: a program selects a key group by writing its bit as 0.
+void WriteJoypadSelect(GbState& s, u8 value) {
+    s.joy_sel_dir = (value & 0x10) ? 0 : 1;
+    s.joy_sel_btn = (value & 0x20) ? 0 : 1;
+}
+
+// NR10: square 1's frequency sweep.
+void WriteSweep(SoundChannel& ch, u8 value) {
+    ch.sweep_time = (value >> 4) & 0x0Fu;
+    ch.sweep_dir = value & 0x08u;
+    ch.sweep_shift = value & 0x07u;
+    ch.sweep_on = ch.sweep_shift != 0 ? 1u : 0u;
+}
+
+// NR13, NR23, NR33: the low eight bits of a tone channel's frequency.
+void WriteFrequencyLow(SoundChannel& ch, u8 value, bool wave) {
+    ch.freq_lo = value;
+    UpdateTonePeriod(ch, wave);
+}
+
+// NR43: the noise channel's step period. Only bits 0-1 of the ratio count; the width bit (the
+// 7-bit counter) is kept but changes nothing: the noise is not a shift register here.
+void WriteNoisePeriod(SoundChannel& ch, u8 value) {
+    ch.noise_clock_shift = (value >> 4) & 0x0Fu;
+    ch.noise_width = value & 0x08u;
+    ch.noise_ratio = value & 0x03u;
+    ch.freq_period = (2u << ch.noise_clock_shift) * (ch.noise_ratio * 8u);
+}
+
+// NR50: the two terminals' volumes. Bits 3 and 7 route the cartridge's own sound, which no
+// cartridge here produces.
+void WriteMasterVolume(GbState& s, u8 value) {
+    s.so1_volume = value & 7;
+    s.so2_volume = (value >> 4) & 7;
+    s.so1_on = 1;
+    s.so2_on = 1;
+}
+
+// BGP, OBP0, OBP1: the register and its four decoded shades.
+void WriteDmgPalette(u8& reg_value, u8* colors, u8 value) {
+    reg_value = value;
+    TGBSYSF::DecodeDmgPalette(value, colors);
+}
+
+// SVBK: bank 0 cannot be mapped at 0xD000; selecting it gives bank 1.
+void WriteWramBank(GbState& s, u8 value) {
+    s.Bank_WRAM1 = (value & 7u) != 0 ? (value & 7u) : 1u;
+}
+
+// NR14, NR24, NR34, NR44 (channel c). The trigger comes first, so the length enable and
+// frequency written with it apply to the restarted note.
+void WriteChannelControl(TGBSYSF& gb, int c, u8 value) {
+    SoundChannel& ch = gb.state.channels[c];
+    if (value & 0x80) gb.TriggerChannel(c);
+    ch.length_on = value & 0x40u;
+    if (c < 3) {
+        ch.freq_hi = value & 0x07u;
+        UpdateTonePeriod(ch, c == 2);
+    }
+}
+
+// NR30: bit 7 switches the wave channel on (restarting it) or off.
+void WriteWaveSwitch(TGBSYSF& gb, u8 value) {
+    gb.state.channels[2].ch_on = value & 0x80u;
+    if (value & 0x80) {
+        gb.TriggerChannel(2);
+    } else {
+        gb.StopChannel(2);
+    }
+}
+
+// DMA: 160 bytes from any page into OAM, complete before the next instruction.
+void OamDma(TGBSYSF& gb, u8 value) {
+    const u16 source = static_cast<u16>(value << 8);
+    for (u16 i = 0; i < 160; ++i) {
+        gb.BusWrite(static_cast<u16>(0xFE00 + i), gb.BusRead(static_cast<u16>(source + i)));
+    }
+}
+
 // One video DMA run of count bytes through the bus, advancing the 16-bit source and destination
 // (they wrap at 0xFFFF like the console's address registers).
 void CopyVideoDma(TGBSYSF& gb, int count) {
@@ -85,117 +164,49 @@ void TGBSYSF::IoWrite(u16 address, u8 value) {
     GbState& s = state;
     SoundChannel* const ch = s.channels;
     switch (n) {
-        case reg::P1:
-            // A program selects a key group by writing its bit as 0.
-            s.joy_sel_dir = (value & 0x10) ? 0 : 1;
-            s.joy_sel_btn = (value & 0x20) ? 0 : 1;
-            break;
+        case reg::P1: WriteJoypadSelect(s, value); break;
         case reg::DIV: s.DIV = 0; break;  // the prescaler (div_cycles) keeps running
         case reg::TIMA: s.TIMA = value; break;
         case reg::TMA: s.TMA = value; break;
         case reg::TAC: s.TAC = value; break;  // the prescaler (tima_cycles) keeps running
         case reg::IF: std::atomic_ref<u8>(s.IF).store(value, std::memory_order_release); break;
 
-        // ---- sound ----
-        case reg::NR10:
-            ch[0].sweep_time = (value >> 4) & 0x0Fu;
-            ch[0].sweep_dir = value & 0x08u;
-            ch[0].sweep_shift = value & 0x07u;
-            ch[0].sweep_on = ch[0].sweep_shift != 0 ? 1u : 0u;
-            break;
+        case reg::NR10: WriteSweep(ch[0], value); break;
         case reg::NR11: WriteLengthDuty(ch[0], value, true); break;
-        case reg::NR21: WriteLengthDuty(ch[1], value, true); break;
-        case reg::NR41: WriteLengthDuty(ch[3], value, false); break;
-        case reg::NR31: ch[2].length_count = 256u - value; break;
         case reg::NR12: WriteEnvelope(ch[0], value); break;
+        case reg::NR13: WriteFrequencyLow(ch[0], value, false); break;
+        case reg::NR14: WriteChannelControl(*this, 0, value); break;
+        case reg::NR21: WriteLengthDuty(ch[1], value, true); break;
         case reg::NR22: WriteEnvelope(ch[1], value); break;
-        case reg::NR42: WriteEnvelope(ch[3], value); break;
-        case reg::NR13:
-            ch[0].freq_lo = value;
-            UpdateTonePeriod(ch[0], false);
-            break;
-        case reg::NR23:
-            ch[1].freq_lo = value;
-            UpdateTonePeriod(ch[1], false);
-            break;
-        case reg::NR33:
-            ch[2].freq_lo = value;
-            UpdateTonePeriod(ch[2], true);
-            break;
-        case reg::NR14:
-        case reg::NR24:
-        case reg::NR34:
-        case reg::NR44: {
-            // The trigger comes first, so the length enable and frequency written with it
-            // apply to the restarted note.
-            const int c = n == reg::NR14 ? 0 : n == reg::NR24 ? 1 : n == reg::NR34 ? 2 : 3;
-            if (value & 0x80) TriggerChannel(c);
-            ch[c].length_on = value & 0x40u;
-            if (c < 3) {
-                ch[c].freq_hi = value & 0x07u;
-                UpdateTonePeriod(ch[c], c == 2);
-            }
-            break;
-        }
-        case reg::NR30:
-            ch[2].ch_on = value & 0x80u;
-            if (value & 0x80) {
-                TriggerChannel(2);
-            } else {
-                StopChannel(2);
-            }
-            break;
+        case reg::NR23: WriteFrequencyLow(ch[1], value, false); break;
+        case reg::NR24: WriteChannelControl(*this, 1, value); break;
+        case reg::NR30: WriteWaveSwitch(*this, value); break;
+        case reg::NR31: ch[2].length_count = 256u - value; break;
         case reg::NR32: ch[2].wave_level = (value >> 5) & 3u; break;
-        case reg::NR43:
-            // Bit 2 (the 7-bit counter) is not stored: the noise is not a shift register here.
-            ch[3].noise_clock_shift = (value >> 4) & 0x0Fu;
-            ch[3].noise_width = value & 0x08u;
-            ch[3].noise_ratio = value & 0x03u;
-            ch[3].freq_period = (2u << ch[3].noise_clock_shift) * (ch[3].noise_ratio * 8u);
-            break;
-        case reg::NR50:
-            // Bits 3 and 7 route the cartridge's own sound, which no cartridge here produces.
-            s.so1_volume = value & 7;
-            s.so2_volume = (value >> 4) & 7;
-            s.so1_on = 1;
-            s.so2_on = 1;
-            break;
-        case reg::NR52:
-            // Switching the sound unit off silences and freezes it; no register is cleared.
-            s.snd_master_on = (value & 0x80) ? 1 : 0;
-            break;
+        case reg::NR33: WriteFrequencyLow(ch[2], value, true); break;
+        case reg::NR34: WriteChannelControl(*this, 2, value); break;
+        case reg::NR41: WriteLengthDuty(ch[3], value, false); break;
+        case reg::NR42: WriteEnvelope(ch[3], value); break;
+        case reg::NR43: WriteNoisePeriod(ch[3], value); break;
+        case reg::NR44: WriteChannelControl(*this, 3, value); break;
+        case reg::NR50: WriteMasterVolume(s, value); break;
+        // Switching the sound unit off silences and freezes it; no register is cleared.
+        case reg::NR52: s.snd_master_on = (value & 0x80) ? 1 : 0; break;
 
-        // ---- LCD ----
         case reg::LCDC: s.LCDC = value; break;
         case reg::STAT: s.STAT = value; break;  // the mode bits too: the timing follows them
         case reg::SCY: s.SCY = value; break;
         case reg::SCX: s.SCX = value; break;
         case reg::LY: s.LY = 0; break;  // any write restarts the line counter
         case reg::LYC: s.LYC = value; break;
-        case reg::DMA: {
-            // 160 bytes from any page into OAM, complete before the next instruction.
-            const u16 source = static_cast<u16>(value << 8);
-            for (u16 i = 0; i < 160; ++i) {
-                BusWrite(static_cast<u16>(0xFE00 + i), BusRead(static_cast<u16>(source + i)));
-            }
-            break;
-        }
-        case reg::BGP:
-            s.BGP = value;
-            DecodeDmgPalette(value, s.bgp_colors);
-            break;
-        case reg::OBP0:
-            s.OBP0 = value;
-            DecodeDmgPalette(value, s.obp0_colors);
-            break;
-        case reg::OBP1:
-            s.OBP1 = value;
-            DecodeDmgPalette(value, s.obp1_colors);
-            break;
+        case reg::DMA: OamDma(*this, value); break;
+        case reg::BGP: WriteDmgPalette(s.BGP, s.bgp_colors, value); break;
+        case reg::OBP0: WriteDmgPalette(s.OBP0, s.obp0_colors, value); break;
+        case reg::OBP1: WriteDmgPalette(s.OBP1, s.obp1_colors, value); break;
         case reg::WY: s.WY = value; break;
         case reg::WX: s.WX = value; break;
 
-        // ---- colour-mode registers: outside colour mode they only reach io_page ----
+        // Colour-mode registers: outside colour mode they only reach io_page.
         case reg::VBK:
             if (s.CGB_MODE) s.Bank_VRAM = value & 1u;
             break;
@@ -211,8 +222,7 @@ void TGBSYSF::IoWrite(u16 address, u8 value) {
             if (s.CGB_MODE) WritePaletteByte(s.cgb_obj_colors, &s.OCPS, value);
             break;
         case reg::SVBK:
-            // Bank 0 cannot be mapped at 0xD000: selecting it gives bank 1.
-            if (s.CGB_MODE) s.Bank_WRAM1 = (value & 7u) != 0 ? (value & 7u) : 1u;
+            if (s.CGB_MODE) WriteWramBank(s, value);
             break;
 
         case reg::IE: s.IE = value; break;

@@ -187,7 +187,7 @@ void TGBSYSF::RenderLine() {
     u8* const line = memory.frame_buffer + ly * kLineBytes;
     const u8 lcdc = s.LCDC;
     const bool cgb = s.CGB_MODE != 0;
-    const bool cgb_system = system_type == 1;
+    const bool cgb_system = IsColourSystem();
     // LCDC bit 0: in colour mode it only lifts the background's priority over sprites; on the
     // colour console running a monochrome game it hides background and window; on the
     // monochrome console it hides the background alone.
@@ -299,7 +299,7 @@ void TGBSYSF::DecodeTileRow(u8 lo, u8 hi, bool xflip, const u64* pairs, u8* dst,
     // Sprites: colour 0 is transparent. In colour mode with LCDC bit 0 clear the sprite is over
     // everything; otherwise a background tile with the priority attribute, then the sprite's
     // own behind-background flag, let only colour 0 of what lies under it show the sprite.
-    const bool over_all = !(state.LCDC & kBgOn) && system_type == 1 && state.CGB_MODE != 0;
+    const bool over_all = !(state.LCDC & kBgOn) && IsColourSystem() && state.CGB_MODE != 0;
     for (int i = 0; i < 8; ++i, colours >>= 2) {
         const u32 c = colours & 3;
         if (c == 0) continue;

@@ -52,6 +52,24 @@ inline u8 EnvelopeLevel(const SoundChannel& ch) {
     return static_cast<u8>(ch.env_volume & 15);
 }
 
+// A square's level at position pos (0-7) of its duty pattern.
+inline u8 SquareLevel(const SoundChannel& ch, u32 pos) {
+    return ((kDutyHigh[ch.duty & 3] >> pos) & 1) ? EnvelopeLevel(ch) : 0;
+}
+
+// The wave channel's level at position pos (0-31) of wave RAM, high nibble first.
+inline u8 WaveLevel(const SoundChannel& ch, const u8* io_page, u32 pos) {
+    const u8 byte = io_page[reg::WAVE_RAM + (pos >> 1)];
+    const u32 sample = (pos & 1) ? (byte & 0x0Fu) : (byte >> 4);
+    return static_cast<u8>(sample >> kWaveShift[ch.wave_level & 3]);
+}
+
+// The noise channel's level for a draw of the generator: an even draw is high. Multiplying
+// rather than branching: the toss is unpredictable.
+inline u8 NoiseLevel(const SoundChannel& ch, u32 draw) {
+    return static_cast<u8>(EnvelopeLevel(ch) * (~draw & 1));
+}
+
 // The length counter switches the channel off when its count runs out. The rest of the step
 // still runs for the channel; it falls silent from the next step on.
 inline void StepLength(SoundChannel& ch, u32 op) {
@@ -123,7 +141,7 @@ inline void StepSquare(SoundChannel& ch, u32 op) {
     StepEnvelope(ch, op);
     if (!WaveformTimerFires(ch, op)) return;
     const u32 step = ch.duty_step & 7;
-    ch.output = ((kDutyHigh[ch.duty & 3] >> step) & 1) ? EnvelopeLevel(ch) : 0;
+    ch.output = SquareLevel(ch, step);
     ch.duty_step = (step + 1) & 7;
 }
 
@@ -132,9 +150,7 @@ inline void StepWave(SoundChannel& ch, const u8* io_page, u32 op) {
     StepLength(ch, op);
     if (!WaveformTimerFires(ch, op)) return;
     const u32 pos = ch.wave_pos & 31u;
-    const u8 byte = io_page[reg::WAVE_RAM + (pos >> 1)];
-    const u32 sample = (pos & 1) ? (byte & 0x0Fu) : (byte >> 4);
-    ch.output = static_cast<u8>(sample >> kWaveShift[ch.wave_level & 3]);
+    ch.output = WaveLevel(ch, io_page, pos);
     ch.wave_pos = static_cast<u8>((pos + 1) & 31u);
 }
 
@@ -144,8 +160,7 @@ inline void StepNoise(TGBSYSF& gb, SoundChannel& ch, u32 op) {
     StepLength(ch, op);
     StepEnvelope(ch, op);
     if (!WaveformTimerFires(ch, op)) return;
-    // An even draw is high. Multiplying rather than branching: the toss is unpredictable.
-    ch.output = static_cast<u8>(EnvelopeLevel(ch) * (~gb.NoiseRand() & 1));
+    ch.output = NoiseLevel(ch, gb.NoiseRand());
 }
 
 // One stereo frame: each terminal sums the levels NR51 routes to it and scales the sum by its
@@ -391,20 +406,16 @@ inline void ReplayChannel(TGBSYSF& gb, u32 cycles, u32 steps) {
             if (steps == 0) return;
         }
         gb.noise_rng = AdvanceNoiseRng(gb.noise_rng, steps);
-        ch.output = static_cast<u8>(EnvelopeLevel(ch) * (~(gb.noise_rng >> 16) & 1));
+        ch.output = NoiseLevel(ch, gb.noise_rng >> 16);
     } else {
         const u32 fires = ReplayTimer(ch, cycles);
         if (fires == 0) return;
         // The level is the one of the last position played.
         if constexpr (n == 2) {
-            const u32 pos = (ch.wave_pos + fires - 1) & 31u;
-            const u8 byte = gb.memory.io_page[reg::WAVE_RAM + (pos >> 1)];
-            const u32 sample = (pos & 1) ? (byte & 0x0Fu) : (byte >> 4);
-            ch.output = static_cast<u8>(sample >> kWaveShift[ch.wave_level & 3]);
+            ch.output = WaveLevel(ch, gb.memory.io_page, (ch.wave_pos + fires - 1) & 31u);
             ch.wave_pos = static_cast<u8>((ch.wave_pos + fires) & 31u);
         } else {
-            const u32 last = (ch.duty_step + fires - 1) & 7;
-            ch.output = ((kDutyHigh[ch.duty & 3] >> last) & 1) ? EnvelopeLevel(ch) : 0;
+            ch.output = SquareLevel(ch, (ch.duty_step + fires - 1) & 7);
             ch.duty_step = (ch.duty_step + fires) & 7;
         }
     }

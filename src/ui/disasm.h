@@ -17,9 +17,8 @@ inline constexpr int kRegisterLines = 20;
 
 // Disassembles the instruction at `address` into *text and returns its length in bytes (1-3):
 // "AAAA   BBBBBBBBB MNEMONIC" with the address, three spaces, the instruction's bytes padded to
-// nine columns, then the mnemonic. The mnemonics are Z80-style, as the original debugger showed
-// them (CB 0x30-0x37 read "SLL", 0xE4 "CALL PO,#h" with its two operand bytes); the length
-// follows the mnemonic, not the processor.
+// nine columns, then the mnemonic. The mnemonics are Z80-style (CB 0x30-0x37 read "SLL", 0xE4
+// "CALL PO,#h" with its two operand bytes); the length follows the mnemonic, not the processor.
 int DisassembleOne(const TGBSYSF& gb, u16 address, std::string* text);
 
 // "AAAA   " + 8 bytes in hex + "   " + the same bytes as text ("." for non-printable ones).

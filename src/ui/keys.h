@@ -1,6 +1,6 @@
 // Key mapping: the eight console buttons played on the host keyboard. Bindings are Windows
-// virtual-key codes (the INI file stores them, so files stay compatible with the original); the
-// window's toolkit layer translates its key events into these codes before calling here.
+// virtual-key codes (the INI file stores them, so a file written on Windows binds the same keys
+// here); the window's toolkit layer translates its key events into these codes before calling here.
 #pragma once
 
 #include <string>
@@ -8,9 +8,6 @@
 #include "machine/gbsys.h"
 
 namespace kivo {
-
-// Right, Left, Up, Down arrows, W, X, Backspace, Enter.
-inline constexpr u32 kDefaultKeys[8] = {0x27, 0x25, 0x26, 0x28, 0x57, 0x58, 0x08, 0x0D};
 
 // Indexed by joypad key index (KEY_RIGHT .. KEY_START).
 extern const char* const kButtonNames[8];

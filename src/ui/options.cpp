@@ -1,5 +1,6 @@
 #include "ui/options.h"
 
+#include <atomic>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -11,40 +12,59 @@ namespace kivo {
 
 namespace {
 
-template <auto Member>
-u32 GetField(const TGBSYSF& gb) {
-    return static_cast<u32>(gb.*Member);
+// An option's stored value as a u32, for plain members and atomic ones alike.
+template <typename T>
+u32 LoadOption(const T& field) {
+    return static_cast<u32>(field);
+}
+template <typename T>
+u32 LoadOption(const std::atomic<T>& field) {
+    return static_cast<u32>(field.load(std::memory_order_relaxed));
 }
 
-template <auto Member>
-void SetField(TGBSYSF& gb, u32 value) {
-    using Field = std::remove_reference_t<decltype(gb.*Member)>;
-    if constexpr (std::is_same_v<Field, bool>) {
-        gb.*Member = value != 0;
-    } else {
-        gb.*Member = value;
-    }
+template <typename T>
+void StoreOption(T& field, u32 value) {
+    field = static_cast<T>(value);
+}
+template <typename T>
+void StoreOption(std::atomic<T>& field, u32 value) {
+    field.store(static_cast<T>(value), std::memory_order_relaxed);
 }
 
+template <typename T>
+struct OptionValue {
+    using type = T;
+};
+template <typename T>
+struct OptionValue<std::atomic<T>> {
+    using type = T;
+};
+
+// A default-made option set: the defaults of the table below.
+const GbOptions& Defaults() {
+    static const GbOptions defaults{};
+    return defaults;
+}
+
+// The table entry of one option member (a u32 or a bool, plain or atomic). Its default is the
+// member's value in a default-made GbOptions.
 template <auto Member>
-OptionDef Option(const char* key, u32 default_value) {
-    using Field = std::remove_cvref_t<decltype(std::declval<TGBSYSF&>().*Member)>;
-    return {key, std::is_same_v<Field, bool>, default_value, &GetField<Member>, &SetField<Member>};
+OptionDef Option(const char* key) {
+    using Field = std::remove_cvref_t<decltype(std::declval<GbOptions&>().*Member)>;
+    constexpr bool kIsBool = std::is_same_v<typename OptionValue<Field>::type, bool>;
+    static_assert(kIsBool || std::is_same_v<typename OptionValue<Field>::type, u32>);
+    const auto get = [](const GbOptions& o) { return LoadOption(o.*Member); };
+    const auto set = [](GbOptions& o, u32 value) {
+        StoreOption(o.*Member, kIsBool ? (value != 0 ? 1u : 0u) : value);
+    };
+    return {key, kIsBool, LoadOption(Defaults().*Member), get, set};
 }
 
 template <int N>
-u32 GetKey(const TGBSYSF& gb) {
-    return gb.JoyPad_Keys[N];
-}
-
-template <int N>
-void SetKey(TGBSYSF& gb, u32 value) {
-    gb.JoyPad_Keys[N] = value;
-}
-
-template <int N>
-OptionDef KeyOption(const char* key, u32 default_value) {
-    return {key, false, default_value, &GetKey<N>, &SetKey<N>};
+OptionDef KeyOption(const char* key) {
+    const auto get = [](const GbOptions& o) { return o.JoyPad_Keys[N]; };
+    const auto set = [](GbOptions& o, u32 value) { o.JoyPad_Keys[N] = value; };
+    return {key, false, Defaults().JoyPad_Keys[N], get, set};
 }
 
 // Largest INI file INIWrite will rewrite; anything bigger is not ours to truncate.
@@ -149,33 +169,33 @@ int HexDigit(char c) {
 
 const std::vector<OptionDef>& Options() {
     static const std::vector<OptionDef> options = {
-        Option<&TGBSYSF::system_type>("system_type", 1),
-        Option<&TGBSYSF::system_force_cgbmode>("system_force_cgbmode", 0),
-        Option<&TGBSYSF::system_thread_priority>("system_thread_priority", 2),
-        Option<&TGBSYSF::system_pause_when_inactive_app>("system_pause_when_inactive_app", 1),
-        Option<&TGBSYSF::system_show_performances>("system_show_performances", 1),
-        Option<&TGBSYSF::system_speed_restriction>("system_speed_restriction", 1),
-        Option<&TGBSYSF::sound_enable>("sound_enable", 1),
-        Option<&TGBSYSF::sound_select_CH1>("sound_select_CH1", 1),
-        Option<&TGBSYSF::sound_select_CH2>("sound_select_CH2", 1),
-        Option<&TGBSYSF::sound_select_CH3>("sound_select_CH3", 1),
-        Option<&TGBSYSF::sound_select_CH4>("sound_select_CH4", 1),
-        Option<&TGBSYSF::Screen_refresh_ratio_index>("Screen_refresh_ratio_index", 1),
-        Option<&TGBSYSF::screen_size>("screen_size", 0),
-        Option<&TGBSYSF::screen_enable>("screen_enable", 1),
-        Option<&TGBSYSF::screen_layer_bg>("screen_layer_bg", 1),
-        Option<&TGBSYSF::screen_layer_win>("screen_layer_win", 1),
-        Option<&TGBSYSF::screen_layer_sprites>("screen_layer_sprites", 1),
-        Option<&TGBSYSF::screen_filter>("screen_filter", 0),
-        Option<&TGBSYSF::screen_ClientColor>("screen_ClientColor", 0xFF0000),
-        KeyOption<0>("JoyPad_Keys_0", 0x27),
-        KeyOption<1>("JoyPad_Keys_1", 0x25),
-        KeyOption<2>("JoyPad_Keys_2", 0x26),
-        KeyOption<3>("JoyPad_Keys_3", 0x28),
-        KeyOption<4>("JoyPad_Keys_4", 0x57),
-        KeyOption<5>("JoyPad_Keys_5", 0x58),
-        KeyOption<6>("JoyPad_Keys_6", 0x08),
-        KeyOption<7>("JoyPad_Keys_7", 0x0D),
+        Option<&GbOptions::system_type>("system_type"),
+        Option<&GbOptions::system_force_cgbmode>("system_force_cgbmode"),
+        Option<&GbOptions::system_thread_priority>("system_thread_priority"),
+        Option<&GbOptions::system_pause_when_inactive_app>("system_pause_when_inactive_app"),
+        Option<&GbOptions::system_show_performances>("system_show_performances"),
+        Option<&GbOptions::system_speed_restriction>("system_speed_restriction"),
+        Option<&GbOptions::sound_enable>("sound_enable"),
+        Option<&GbOptions::sound_select_CH1>("sound_select_CH1"),
+        Option<&GbOptions::sound_select_CH2>("sound_select_CH2"),
+        Option<&GbOptions::sound_select_CH3>("sound_select_CH3"),
+        Option<&GbOptions::sound_select_CH4>("sound_select_CH4"),
+        Option<&GbOptions::Screen_refresh_ratio_index>("Screen_refresh_ratio_index"),
+        Option<&GbOptions::screen_size>("screen_size"),
+        Option<&GbOptions::screen_enable>("screen_enable"),
+        Option<&GbOptions::screen_layer_bg>("screen_layer_bg"),
+        Option<&GbOptions::screen_layer_win>("screen_layer_win"),
+        Option<&GbOptions::screen_layer_sprites>("screen_layer_sprites"),
+        Option<&GbOptions::screen_filter>("screen_filter"),
+        Option<&GbOptions::screen_ClientColor>("screen_ClientColor"),
+        KeyOption<0>("JoyPad_Keys_0"),
+        KeyOption<1>("JoyPad_Keys_1"),
+        KeyOption<2>("JoyPad_Keys_2"),
+        KeyOption<3>("JoyPad_Keys_3"),
+        KeyOption<4>("JoyPad_Keys_4"),
+        KeyOption<5>("JoyPad_Keys_5"),
+        KeyOption<6>("JoyPad_Keys_6"),
+        KeyOption<7>("JoyPad_Keys_7"),
     };
     return options;
 }

@@ -1,6 +1,6 @@
 // The 27 user options and the INI file that keeps them between runs (section "OPTIONS" of a file
-// beside the executable). The file is read and written with the rules of the Windows profile
-// functions the original program used, so INI files move between the two unchanged.
+// beside the executable). INI files follow the Windows profile format, so they move between
+// Windows and Linux unchanged.
 #pragma once
 
 #include <string>
@@ -10,25 +10,26 @@
 
 namespace kivo {
 
+// One option: its INI key (also its member's name in GbOptions), its default (the member's
+// initial value) and access to the member.
 struct OptionDef {
-    const char* key;    // INI key, also the option's name in TGBSYSF
+    const char* key;
     bool is_bool;       // stored as 0 or 1; any non-zero value reads as 1
     u32 default_value;  // used when the key is missing or does not convert
-    u32 (*get)(const TGBSYSF& gb);
-    void (*set)(TGBSYSF& gb, u32 value);
+    u32 (*get)(const GbOptions& options);
+    void (*set)(GbOptions& options, u32 value);  // a bool option takes any non-zero value as 1
 };
 
 inline constexpr const char* kIniSection = "OPTIONS";
-inline constexpr int kOptionCount = 27;
 
 // The options in the order in which they are read and written.
 const std::vector<OptionDef>& Options();
 
-// Converts one INI value text to an integer with the rules of the original's ReadInteger:
-// texts longer than two characters starting "0x"/"0X" take "$" in place of those two; then a
-// signed 32-bit decimal ("010" is 10, "+5" is 5), or "$" with 1 to 8 hexadecimal digits taken as
-// a 32-bit two's-complement value ("$FFFFFFFF" is -1). Anything else (empty, letters, trailing
-// garbage, a decimal outside the 32-bit range) fails and returns false.
+// Converts one INI value text to an integer. Texts longer than two characters starting "0x"/"0X"
+// take "$" in place of those two; then a signed 32-bit decimal ("010" is 10, "+5" is 5), or "$"
+// with 1 to 8 hexadecimal digits taken as a 32-bit two's-complement value ("$FFFFFFFF" is -1).
+// Anything else (empty, letters, trailing garbage, a decimal outside the 32-bit range) fails and
+// returns false.
 bool ParseIniInteger(const std::string& text, i32* value);
 
 // Looks up (section, key) in INI file contents with the Windows profile rules: names compared

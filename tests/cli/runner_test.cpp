@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/png_writer.h"
+#include "support/png_decode.h"
 #include "support/rom_builder.h"
 #include "support/temp_dir.h"
 
@@ -75,7 +75,7 @@ class RunnerTest : public test::TempDirTest {
         Pixels rgb;
         int width = 0, height = 0;
         std::string error;
-        EXPECT_TRUE(DecodePng({bytes.begin(), bytes.end()}, &width, &height, &rgb, &error))
+        EXPECT_TRUE(test::DecodePng({bytes.begin(), bytes.end()}, &width, &height, &rgb, &error))
             << error;
         EXPECT_TRUE(width == 160 && height == 144) << width << "x" << height;
         return rgb;

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "asm/gbasm.h"
-#include "host/recording_sound_output.h"
 #include "machine/gbsys.h"
+#include "support/recording_sound_output.h"
 #include "support/rom_builder.h"
 
 namespace kivo {

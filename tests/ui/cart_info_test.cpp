@@ -1,61 +1,125 @@
-// The cartridge information text: exact format, header bytes shown as they are, and the type
-// names and answers for the decoded controller kind.
+// The cartridge information text against the published cartridge header: each field shows the
+// bytes at its header address, and the type code decodes to its controller and board parts.
 #include "ui/cart_info.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <string>
+
+#include "support/rom_builder.h"
 
 namespace kivo {
 namespace {
 
-std::string Expected(const std::string& title, const std::string& codes_after_title,
-                     const char* type, const char* battery, const char* ram, const char* timer) {
-    return " \n Title : " + title + " \n" + codes_after_title +
-           " \n  \n Cartridge TypeName : " + type + " \n Cartridge Battery : " + battery +
-           " \n Cartridge RAM : " + ram + " \n Cartridge Timer : " + timer + " \n  ";
+// The header fields by their published addresses, as " <label> : <bytes in hex> " lines.
+struct HeaderField {
+    const char* label;
+    int address;
+    int bytes;
+};
+constexpr HeaderField kHeaderFields[] = {
+    {"Manufacturer Code", 0x13F, 4}, {"CGB Flag", 0x143, 1},
+    {"New Licensee Code", 0x144, 2}, {"SGB Flag", 0x146, 1},
+    {"Cartridge Type", 0x147, 1},    {"ROM Size", 0x148, 1},
+    {"RAM Size", 0x149, 1},          {"Destination Code", 0x14A, 1},
+    {"Old Licensee Code", 0x14B, 1}, {"Mask ROM Version number", 0x14C, 1},
+    {"Header Checksum", 0x14D, 1},   {"Global Checksum", 0x14E, 2},
+};
+
+std::string Line(const std::string& label, const std::string& value) {
+    return " " + label + " : " + value + " \n";
 }
 
-TEST(CartridgeInfo, BlankWindowBeforeAnyRomAndAKnownHeader) {
-    auto gb = std::make_unique<TGBSYSF>();
-    // The 421-character format less its placeholders: 2 for the empty title, 17 x 2 for the
-    // two-digit codes, plus "UNKNOWN" and "No" x 3 in place of their four "%s".
-    EXPECT_EQ(CartridgeInfoText(*gb),
-              Expected("",
-                       " Manufacturer Code : 00000000 \n CGB Flag : 00 \n New Licensee Code : "
-                       "0000 \n SGB Flag : 00 \n Cartridge Type : 00 \n ROM Size : 00 \n RAM Size "
-                       ": 00 \n Destination Code : 00 \n Old Licensee Code : 00 \n Mask ROM "
-                       "Version number : 00 \n Header Checksum : 00 \n Global Checksum : 0000",
-                       "UNKNOWN", "No", "No", "No"));
-    EXPECT_EQ(CartridgeInfoText(*gb).size(), 390u);
-
-    std::memcpy(gb->rom + 0x134, "POKEMON RED", 11);
-    const u8 fields[] = {0x80, 0x30, 0x31, 0x03, 0x13, 0x05, 0x03,
-                         0x01, 0x33, 0x00, 0x20, 0x91, 0xE6};
-    std::memcpy(gb->rom + 0x143, fields, sizeof fields);
-    gb->mbc_kind = MBC_MBC3;
-    gb->cart_battery = gb->cart_ram = true;
-    EXPECT_EQ(CartridgeInfoText(*gb),
-              Expected("POKEMON RED",
-                       " Manufacturer Code : 00000000 \n CGB Flag : 80 \n New Licensee Code : "
-                       "3031 \n SGB Flag : 03 \n Cartridge Type : 13 \n ROM Size : 05 \n RAM Size "
-                       ": 03 \n Destination Code : 01 \n Old Licensee Code : 33 \n Mask ROM "
-                       "Version number : 00 \n Header Checksum : 20 \n Global Checksum : 91E6",
-                       "MBC3", "Yes", "Yes", "No"));
+std::string Hex(const u8* bytes, int count) {
+    std::string text;
+    char digits[3];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
+        text += digits;
+    }
+    return text;
 }
 
-TEST(CartridgeInfo, FullTitleOverlapsTheManufacturerCodeAndKeepsItsBytes) {
+TEST(CartridgeInfo, EachFieldShowsTheBytesAtItsHeaderAddress) {
     auto gb = std::make_unique<TGBSYSF>();
-    std::memcpy(gb->rom + 0x134, "ABCDEFGHIJK\xE9MNO", 15);
-    gb->rom[0x143] = 'P';  // not part of the title
-    gb->mbc_kind = MBC_POCKET_CAMERA;
-    gb->cart_timer = true;
+    // Before any ROM the window is zero: an empty title and every field 00.
+    const std::string blank = CartridgeInfoText(*gb);
+    EXPECT_EQ(blank.rfind(" \n Title :  \n", 0), 0u) << blank;
+    EXPECT_NE(blank.find(Line("Cartridge TypeName", "UNKNOWN")), std::string::npos) << blank;
+
+    // Every header byte holds its own address's low byte, so a field read from the wrong address
+    // shows the wrong digits. The title's last four bytes double as the manufacturer code.
+    for (int address = 0x134; address <= 0x14F; ++address) gb->rom[address] = address & 0xFF;
+    std::memcpy(gb->rom + 0x134, "TITLE", 5);
     const std::string text = CartridgeInfoText(*gb);
-    for (const char* line :
-         {" Title : ABCDEFGHIJK\xE9MNO \n", " Manufacturer Code : E94D4E4F \n", " CGB Flag : 50 \n",
-          " Cartridge TypeName : POCKET CAMERA \n", " Cartridge Timer : Yes \n"}) {
-        EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
+    std::string title(reinterpret_cast<const char*>(gb->rom + 0x134), 15);
+    EXPECT_NE(text.find(Line("Title", title)), std::string::npos) << text;
+    std::size_t last = 0;
+    for (const HeaderField& field : kHeaderFields) {
+        const std::string line = Line(field.label, Hex(gb->rom + field.address, field.bytes));
+        const std::size_t at = text.find(line);
+        EXPECT_NE(at, std::string::npos) << line << " in " << text;
+        EXPECT_GT(at, last) << field.label << " out of order";  // in header order
+        last = at;
+    }
+}
+
+TEST(CartridgeInfo, TypeCodesNameTheControllerAndTheBoardParts) {
+    // Published type codes (header byte 0x147), opened as a cartridge.
+    const struct {
+        u8 code;
+        const char* name;
+        const char* battery;
+        const char* ram;
+        const char* timer;
+    } types[] = {
+        {0x00, "ROM ONLY", "No", "No", "No"},      {0x03, "MBC1", "Yes", "Yes", "No"},
+        {0x06, "MBC2", "Yes", "No", "No"},         {0x0F, "MBC3", "Yes", "No", "Yes"},
+        {0x13, "MBC3", "Yes", "Yes", "No"},        {0x1B, "MBC5", "Yes", "Yes", "No"},
+        {0xFC, "POCKET CAMERA", "No", "No", "No"}, {0xFF, "HUC1", "Yes", "Yes", "No"},
+        {0x20, "UNKNOWN", "No", "No", "No"},
+    };
+    for (const auto& t : types) {
+        auto gb = std::make_unique<TGBSYSF>();
+        test::OpenImage(*gb, test::MakeRom({.type = t.code}));
+        const std::string text = CartridgeInfoText(*gb);
+        for (const std::string& line :
+             {Line("Cartridge TypeName", t.name), Line("Cartridge Battery", t.battery),
+              Line("Cartridge RAM", t.ram), Line("Cartridge Timer", t.timer)}) {
+            EXPECT_NE(text.find(line), std::string::npos) << int{t.code} << ": " << line;
+        }
+    }
+}
+
+// Headers of real cartridges in the third-party folder, read with a hex viewer.
+TEST(CartridgeInfo, KnownHeadersOfRealCartridges) {
+    const struct {
+        const char* path;
+        const char* title;
+        const char* type_name;
+        const char* header_checksum;
+        const char* global_checksum;
+    } known[] = {
+        {"blargg/cpu_instrs.gb", "CPU_INSTRS", "MBC1", "3B", "F530"},
+        {"homebrew/adjustris.gb", "ADJUSTRIS V1.1 ", "MBC3", "BF", "07DA"},
+    };
+    for (const auto& k : known) {
+        const auto path = std::filesystem::path(KIVO_TEST_ROMS) / k.path;
+        if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is absent";
+        auto gb = std::make_unique<TGBSYSF>();
+        gb->rom_file_name = path.string();
+        ASSERT_TRUE(gb->OpenRom());
+        const std::string text = CartridgeInfoText(*gb);
+        for (const std::string& line :
+             {Line("Cartridge TypeName", k.type_name), Line("Header Checksum", k.header_checksum),
+              Line("Global Checksum", k.global_checksum)}) {
+            EXPECT_NE(text.find(line), std::string::npos) << k.path << ": " << line;
+        }
+        EXPECT_NE(text.find(" Title : " + std::string(k.title)), std::string::npos) << text;
     }
 }
 

@@ -4,21 +4,39 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 #include "support/rom_builder.h"
 
 namespace kivo {
 namespace {
 
-TEST(KeyNames, NamedCodesDigitsLettersAndTheRest) {
-    // Codes between or past the named ones show as their own character; above 0xFE only the low
-    // byte counts, even of a named code.
+// Virtual-key codes as published for Windows: the function keys, the numeric pad and a few
+// named keys by their constants, digits and letters as their own characters.
+TEST(KeyNames, PublishedVirtualKeyCodes) {
+    for (int n = 1; n <= 24; ++n)
+        EXPECT_EQ(KeyCodeName(0x6F + n), std::string("F").append(std::to_string(n)));
+    for (int n = 0; n <= 9; ++n) {
+        EXPECT_EQ(KeyCodeName(0x60 + n), std::string("NUMPAD").append(std::to_string(n)));
+        EXPECT_EQ(KeyCodeName(0x30 + n), std::string(1, static_cast<char>('0' + n)));
+    }
+    for (char c = 'A'; c <= 'Z'; ++c)
+        EXPECT_EQ(KeyCodeName(static_cast<u32>(c)), std::string(1, c));
     // clang-format off
-    const std::pair<u32, const char*> names[] = {
-        {0x0D, "RETURN"}, {0x08, "BACK"}, {0x12, "MENU"}, {0x70, "F1"}, {0x87, "F24"},
-        {0xA5, "RMENU"}, {0xFE, "OEM_CLEAR"}, {0x30, "0"}, {0x39, "9"}, {0x41, "A"}, {0x5A, "Z"},
-        {0x00, ""}, {0x07, "\x07"}, {0x88, "\x88"}, {0xFF, "\xFF"}, {0x141, "A"}, {0x10D, "\x0D"}};
+    const std::pair<u32, const char*> named[] = {
+        {0x08, "BACK"}, {0x09, "TAB"}, {0x0D, "RETURN"}, {0x10, "SHIFT"}, {0x1B, "ESCAPE"},
+        {0x20, "SPACE"}, {0x25, "LEFT"}, {0x26, "UP"}, {0x27, "RIGHT"}, {0x28, "DOWN"},
+        {0x2E, "DELETE"}, {0x5B, "LWIN"}, {0x90, "NUMLOCK"}, {0xA0, "LSHIFT"}, {0xA5, "RMENU"},
+        {0xBA, "OEM_1"}, {0xDE, "OEM_7"}, {0xFE, "OEM_CLEAR"}};
     // clang-format on
+    for (const auto& [code, name] : named) EXPECT_EQ(KeyCodeName(code), name) << code;
+}
+
+TEST(KeyNames, UnnamedCodesShowTheirLowByte) {
+    // Codes with no constant show as their own character; above 0xFF only the low byte counts,
+    // even of a named code; a zero low byte shows nothing.
+    const std::pair<u32, const char*> names[] = {{0x00, ""},     {0x07, "\x07"}, {0x88, "\x88"},
+                                                 {0xFF, "\xFF"}, {0x141, "A"},   {0x10D, "\x0D"}};
     for (const auto& [code, name] : names) EXPECT_EQ(KeyCodeName(code), name) << code;
 }
 

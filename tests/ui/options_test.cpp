@@ -1,10 +1,11 @@
-// The options' INI file: the conversion rules of the original's integer reader and the Windows
-// profile rules for finding and rewriting keys, so that files move between the two programs.
+// The options' INI file: the integer conversion rules of its values and the Windows profile rules
+// for finding and rewriting keys, so that files move between Windows and Linux unchanged.
 #include "ui/options.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "support/temp_dir.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(IniInteger, HexPrefixesAndDecimalFollowTheOriginalReader) {
+TEST(IniInteger, HexPrefixesAndSigned32BitDecimalConvert) {
     // "010" is ten: a leading zero is not octal.
     // clang-format off
     const std::pair<const char*, i32> converted[] = {
@@ -71,6 +72,34 @@ TEST_F(IniFileTest, ValuesReadWithPrefixesQuotesBlanksAndAnyCase) {
                                    gb.system_thread_priority,
                                    gb.screen_layer_bg};
     EXPECT_EQ(read, (std::vector<u32>{0, 16, 16, 25, 0, 0xFFFFFFFF, 10, 0, 1, 0, 2, 1}));
+}
+
+// The options dialog's 27 options: a new machine starts with the values the table falls back on,
+// a fresh INI file holds the same values, and each table entry reaches a member of its own.
+TEST_F(IniFileTest, MachineDefaultsFreshIniAndTableAgree) {
+    ASSERT_EQ(Options().size(), 27u);
+    TGBSYSF fresh;
+    ASSERT_TRUE(INIWrite(fresh, path_, &error_)) << error_;
+    const std::string ini = ReadIni();
+    std::set<std::string> keys;
+    for (const OptionDef& option : Options()) {
+        SCOPED_TRACE(option.key);
+        EXPECT_TRUE(keys.insert(option.key).second);
+        EXPECT_EQ(option.get(fresh), option.default_value);
+        std::string text;
+        i32 value = 0;
+        ASSERT_TRUE(IniLookup(ini, kIniSection, option.key, &text));
+        ASSERT_TRUE(ParseIniInteger(text, &value));
+        EXPECT_EQ(static_cast<u32>(value), option.default_value);
+    }
+    for (const OptionDef& changed : Options()) {
+        GbOptions options;
+        changed.set(options, changed.default_value ^ 1);  // flips a bool, changes any number
+        for (const OptionDef& option : Options()) {
+            EXPECT_EQ(option.get(options) != option.default_value, &option == &changed)
+                << changed.key << " changed " << option.key;
+        }
+    }
 }
 
 TEST_F(IniFileTest, MissingFileGivesDefaultsAndNewFileListsAllKeysInTableOrder) {

@@ -1,0 +1,128 @@
+// Programs written by others, from the folder of third-party test ROMs when it is present. Each
+// row names a ROM, the verdict it reaches here and, for a failure, the behaviour this machine
+// models differently on purpose. A test program prints "Passed" or "Failed" in the background
+// map; a game has no verdict and only has to run. Every ROM must run without a crash or a
+// sanitizer report whatever its verdict.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "machine/gbsys.h"
+
+namespace kivo {
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class Verdict { kPassed, kFailed, kRuns };
+
+struct TestRom {
+    const char* path;  // below the test-ROM folder
+    Verdict verdict;
+    int slices;       // the most run slices (sixteenths of a console second) to reach it
+    const char* why;  // why the verdict is not "Passed"
+};
+
+constexpr const char* kFlags = "F keeps the Z80 flag layout, which PUSH AF shows the program";
+constexpr const char* kTiming = "memory accesses and the timer advance per whole instruction";
+
+const TestRom kTestRoms[] = {
+    {"blargg/cpu_instrs_individual/01-special.gb", Verdict::kFailed, 40, kFlags},
+    {"blargg/cpu_instrs_individual/02-interrupts.gb", Verdict::kPassed, 40, ""},
+    {"blargg/cpu_instrs_individual/03-op_sp_hl.gb", Verdict::kFailed, 60, kFlags},
+    {"blargg/cpu_instrs_individual/04-op_r_imm.gb", Verdict::kFailed, 60, kFlags},
+    {"blargg/cpu_instrs_individual/05-op_rp.gb", Verdict::kFailed, 60, kFlags},
+    {"blargg/cpu_instrs_individual/06-ld_r_r.gb", Verdict::kPassed, 40, ""},
+    {"blargg/cpu_instrs_individual/07-jr_jp_call_ret_rst.gb", Verdict::kFailed, 40, kFlags},
+    {"blargg/cpu_instrs_individual/08-misc_instrs.gb", Verdict::kFailed, 40, kFlags},
+    {"blargg/cpu_instrs_individual/09-op_r_r.gb", Verdict::kFailed, 160, kFlags},
+    {"blargg/cpu_instrs_individual/10-bit_ops.gb", Verdict::kFailed, 200, kFlags},
+    {"blargg/cpu_instrs_individual/11-op_a__hl_.gb", Verdict::kFailed, 240, kFlags},
+    {"blargg/cpu_instrs.gb", Verdict::kFailed, 600, kFlags},
+    {"blargg/instr_timing.gb", Verdict::kFailed, 320, kTiming},
+    {"blargg/mem_timing.gb", Verdict::kFailed, 60, kTiming},
+    {"blargg/interrupt_time.gb", Verdict::kFailed, 40, kTiming},
+    {"blargg/halt_bug.gb", Verdict::kFailed, 60,
+     "HALT with IME clear continues after it; no byte is executed twice"},
+    {"blargg/oam_bug.gb", Verdict::kFailed, 300,
+     "the OAM corruption of the console is not modelled"},
+    {"blargg/dmg_sound.gb", Verdict::kRuns, 64, "its verdict takes minutes; sound is simplified"},
+    {"blargg/cgb_sound.gb", Verdict::kRuns, 64, "its verdict takes minutes; sound is simplified"},
+    {"homebrew/adjustris.gb", Verdict::kRuns, 128, "a game"},
+    {"homebrew/tobutobugirl-wip2015.gb", Verdict::kRuns, 128, "a game"},
+};
+
+const fs::path kFolder = KIVO_TEST_ROMS;
+
+class CountingPresenter : public VideoPresenter {
+  public:
+    void CopyFrameToSurface(const std::uint8_t*) override {}
+    void PresentFrame() override { ++presents; }
+    int presents = 0;
+};
+
+// "Passed" or "Failed" as the program prints it into either background map, or empty.
+std::string PrintedVerdict(const TGBSYSF& gb) {
+    const std::string maps(reinterpret_cast<const char*>(gb.memory.vram + 0x1800), 0x800);
+    for (const char* word : {"Passed", "Failed"}) {
+        if (maps.find(word) != std::string::npos) return word;
+    }
+    return {};
+}
+
+class TestRomTest : public ::testing::TestWithParam<TestRom> {};
+
+TEST_P(TestRomTest, ReachesItsVerdict) {
+    const TestRom& rom = GetParam();
+    const fs::path path = kFolder / rom.path;
+    if (!fs::exists(path)) GTEST_SKIP() << path << " is absent";
+    SCOPED_TRACE(rom.why);
+    auto gb = std::make_unique<TGBSYSF>();
+    CountingPresenter presenter;
+    gb->presenter = &presenter;
+    gb->noise_seed_source = [] { return 0u; };
+    gb->rom_file_name = path.string();
+    std::string error;
+    ASSERT_TRUE(gb->OpenRom(&error)) << error;
+
+    std::string printed;
+    for (int slice = 0; slice < rom.slices && printed.empty(); ++slice) {
+        gb->RunSlice();
+        if (rom.verdict != Verdict::kRuns) printed = PrintedVerdict(*gb);
+    }
+    EXPECT_EQ(gb->state.BadOpCode, 0);
+    switch (rom.verdict) {
+        case Verdict::kPassed: EXPECT_EQ(printed, "Passed"); break;
+        case Verdict::kFailed: EXPECT_EQ(printed, "Failed"); break;
+        case Verdict::kRuns: EXPECT_GT(presenter.presents, rom.slices * 3); break;
+    }
+}
+
+std::string RowName(const ::testing::TestParamInfo<TestRom>& info) {
+    std::string name = fs::path(info.param.path).stem().string();
+    for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(ThirdParty, TestRomTest, ::testing::ValuesIn(kTestRoms), RowName);
+
+// A ROM added to the folder gets its row here, so that nothing in the folder goes unrun.
+TEST(TestRomTable, ListsEveryRomOfTheFolder) {
+    if (!fs::is_directory(kFolder)) GTEST_SKIP() << kFolder << " is absent";
+    std::set<std::string> listed;
+    for (const TestRom& rom : kTestRoms) listed.insert(rom.path);
+    for (const auto& entry : fs::recursive_directory_iterator(kFolder)) {
+        if (entry.path().extension() != ".gb") continue;
+        const std::string relative = entry.path().lexically_relative(kFolder).generic_string();
+        EXPECT_TRUE(listed.count(relative)) << relative << " has no row in kTestRoms";
+    }
+}
+
+}  // namespace
+}  // namespace kivo
