@@ -116,6 +116,10 @@ int Run(const RunArgs& args) {
     // Every power-on reset seeds the noise generator from --seed, so runs repeat exactly.
     const u32 seed = args.seed;
     gb.noise_seed_source = [seed] { return seed; };
+    // Set-up failures of host outputs go to stderr, where every message of the runner goes.
+    gb.ShowErrorMessage = [](const std::string& message) {
+        std::fprintf(stderr, "kivo-run: %s\n", message.c_str());
+    };
 
     if (!args.ini.empty()) {
         // The desktop program takes a missing INI file for defaults; a file named on the

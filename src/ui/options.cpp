@@ -11,6 +11,11 @@ namespace kivo {
 
 namespace {
 
+// Options the worker reads while held are atomics; they are stored like their plain kind.
+template <typename Field>
+constexpr bool kIsBoolField =
+    std::is_same_v<Field, bool> || std::is_same_v<Field, std::atomic<bool>>;
+
 template <auto Member>
 u32 GetField(const TGBSYSF& gb) {
     return static_cast<u32>(gb.*Member);
@@ -19,7 +24,7 @@ u32 GetField(const TGBSYSF& gb) {
 template <auto Member>
 void SetField(TGBSYSF& gb, u32 value) {
     using Field = std::remove_reference_t<decltype(gb.*Member)>;
-    if constexpr (std::is_same_v<Field, bool>) {
+    if constexpr (kIsBoolField<Field>) {
         gb.*Member = value != 0;
     } else {
         gb.*Member = value;
@@ -29,7 +34,7 @@ void SetField(TGBSYSF& gb, u32 value) {
 template <auto Member>
 OptionDef Option(const char* key, u32 default_value) {
     using Field = std::remove_cvref_t<decltype(std::declval<TGBSYSF&>().*Member)>;
-    return {key, std::is_same_v<Field, bool>, default_value, &GetField<Member>, &SetField<Member>};
+    return {key, kIsBoolField<Field>, default_value, &GetField<Member>, &SetField<Member>};
 }
 
 template <int N>
