@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <thread>
 
 namespace kivo {
@@ -17,12 +18,11 @@ int OwnNice() {
 }
 
 TEST(ThreadPriorityTest, LevelsMapLowestToHighestAndOnlyTheCallingThreadChanges) {
-    EXPECT_EQ(NiceForThreadPriority(0), 10);
-    EXPECT_EQ(NiceForThreadPriority(1), 5);
-    EXPECT_EQ(NiceForThreadPriority(2), 0);
-    EXPECT_EQ(NiceForThreadPriority(3), -5);
-    EXPECT_EQ(NiceForThreadPriority(4), -10);
-    EXPECT_EQ(NiceForThreadPriority(99), -10);
+    for (std::uint32_t level = 1; level < 5; ++level) {
+        EXPECT_LT(NiceForThreadPriority(level), NiceForThreadPriority(level - 1));
+    }
+    EXPECT_EQ(NiceForThreadPriority(2), 0) << "Normal is the process's own";
+    EXPECT_EQ(NiceForThreadPriority(99), NiceForThreadPriority(4));
 
     const int main_nice = OwnNice();
     int lowered = 0, raised = 0;
@@ -35,9 +35,9 @@ TEST(ThreadPriorityTest, LevelsMapLowestToHighestAndOnlyTheCallingThreadChanges)
     });
     worker.join();
     if (main_nice <= 10) {
-        EXPECT_EQ(lowered, 10);
+        EXPECT_EQ(lowered, NiceForThreadPriority(0));
     }
-    EXPECT_TRUE(raised == -10 || raised == lowered);
+    EXPECT_TRUE(raised == NiceForThreadPriority(4) || raised == lowered);
     EXPECT_EQ(OwnNice(), main_nice) << "the GUI thread keeps its own priority";
 }
 

@@ -116,19 +116,6 @@ TEST_F(ThreadTest, EachHoldConditionStopsSoundAndOnlyTheHeldStatesRepaint) {
     }
 }
 
-TEST_F(ThreadTest, DeactivationHoldsWithinOnePassAndReactivationResumes) {
-    OpenRom();
-    TSystemThread worker(gb, clock);
-    worker.ThreadContinue1();
-    EXPECT_EQ(worker.LoopIteration(), Pass::kRan);
-    worker.SetAppActive(false);
-    EXPECT_EQ(worker.LoopIteration(), Pass::kHeld);
-    EXPECT_FALSE(outputs.playing);
-    worker.SetAppActive(true);
-    EXPECT_EQ(worker.LoopIteration(), Pass::kRan);
-    EXPECT_TRUE(outputs.playing);
-}
-
 // ---- measurements with an injected clock ----
 
 struct MeasureCase {

@@ -2,7 +2,6 @@
 // loop's measurements and the pacing run without waiting in real time.
 #pragma once
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 
@@ -17,14 +16,9 @@ class FakeClock : public Clock {
     std::uint64_t Frequency() const override { return frequency_; }
     std::uint64_t Now() override { return now_.load(std::memory_order_relaxed); }
     void WaitUntil(std::uint64_t tick) override {
-        ++waits;
-        longest_wait = std::max(longest_wait, tick > Now() ? tick - Now() : 0);
         if (tick > Now()) now_.store(tick, std::memory_order_relaxed);
     }
     void Advance(std::uint64_t ticks) { now_.fetch_add(ticks, std::memory_order_relaxed); }
-
-    std::uint64_t waits = 0;
-    std::uint64_t longest_wait = 0;
 
   private:
     std::uint64_t frequency_;
