@@ -10,8 +10,10 @@ bool SdlSoundOutput::InitSound() {
         if (gb_.ShowErrorMessage) gb_.ShowErrorMessage(message);
         return false;
     };
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return fail(kSdlInitMessage);
-    subsystem_ = true;
+    if (!subsystem_) {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return fail(kSdlInitMessage);
+        subsystem_ = true;
+    }
 
     SDL_AudioSpec want{};
     want.freq = 22050;
