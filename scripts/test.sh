@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite twice: an optimised build and an AddressSanitizer +
-# UndefinedBehaviorSanitizer build. Third-party test ROMs are taken from KIVO_TEST_ROMS when it is
-# set, otherwise from the build's default folder; tests that need them skip without them.
+# Builds and runs the test suite three times: an optimised build, an AddressSanitizer +
+# UndefinedBehaviorSanitizer build, and a ThreadSanitizer build of the threaded parts (the worker
+# and its handshake, pacing, the sound output's audio thread) with their tests. Third-party test
+# ROMs are taken from KIVO_TEST_ROMS when it is set, otherwise from the build's default folder;
+# tests that need them skip without them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-for preset in release sanitize; do
+for preset in release sanitize tsan; do
   echo "== $preset build =="
   cmake --preset "$preset" ${KIVO_TEST_ROMS:+"-DKIVO_TEST_ROMS=$KIVO_TEST_ROMS"} >/dev/null
   cmake --build --preset "$preset"

@@ -303,6 +303,8 @@ int Run(const RunArgs& args) {
     // Every power-on reset seeds the noise generator from --seed, so runs repeat exactly.
     const u32 seed = args.seed;
     gb.noise_seed_source = [seed] { return seed; };
+    // Set-up failures of host outputs go to stderr, where every message of the runner goes.
+    gb.ShowErrorMessage = [](const std::string& message) { Error(message); };
 
     if (!ReadOptions(gb, args.ini, &error)) return Error(error);
     if (args.frames && !gb.screen_enable) {

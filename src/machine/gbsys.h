@@ -1,6 +1,6 @@
-// The machine object: the whole emulated console, its options, the open ROM and the flags through
-// which the GUI thread and the emulation thread meet. One instance per run; it allocates nothing
-// after OpenRom, throws nothing and takes no lock.
+// The machine object: the whole emulated console, its options and the open ROM; the flags through
+// which the GUI thread and the emulation thread meet are in TSystemThread (thread.h). One instance
+// per run; it allocates nothing after OpenRom, throws nothing and takes no lock.
 //
 // Each unit of the console lives in a file of its own beside this one:
 //   gbsys.cpp      construction, opening and closing a ROM, hard reset and power-on reset
@@ -71,7 +71,8 @@ struct GbOptions {
     u32 system_type = SYSTEM_CGB;
     u32 system_force_cgbmode = 0;
     u32 system_speed_restriction = 1;
-    bool system_pause_when_inactive_app = true;
+    // Read by the held worker while the options dialog may change it.
+    std::atomic<bool> system_pause_when_inactive_app{true};
     bool system_show_performances = true;
     u32 system_thread_priority = 2;
     bool sound_enable = true;
@@ -80,9 +81,9 @@ struct GbOptions {
     bool sound_select_CH3 = true;
     bool sound_select_CH4 = true;
     u32 screen_ClientColor = 0xFF0000;
-    u32 screen_size = 0;
+    std::atomic<u32> screen_size{0};  // read by PresentFrame, also while the worker is held
     u32 Screen_refresh_ratio_index = 1;
-    u32 screen_filter = 0;
+    std::atomic<u32> screen_filter{0};  // read by PresentFrame, also while the worker is held
     bool screen_enable = true;
     bool screen_layer_bg = true;
     bool screen_layer_win = true;
@@ -194,7 +195,8 @@ class TGBSYSF : public GbOptions {
     u32 NoiseRand();
 
     // ---- ROM ----
-    bool rom_open = false;
+    // Read by the worker at every iteration, also while it is held; changed only inside a pause.
+    std::atomic<bool> rom_open{false};
     std::string rom_file_name;
     std::FILE* rom_file = nullptr;
 
@@ -224,22 +226,10 @@ class TGBSYSF : public GbOptions {
     bool cart_ram = false;
     bool cart_timer = false;
 
-    // ---- frame counting and performance ----
+    // ---- frame counting (the worker's measurements live in TSystemThread) ----
     i32 frame_skip_threshold = 1;
     i32 frame_skip_period = 1;
-    u32 perf_last_frames = 0;
     u32 frame_count = 0;
-    std::atomic<u32> perf_speed{0};
-    std::atomic<u32> perf_fps{0};
-
-    // ---- thread handshake (release/acquire on the requests and acknowledgements) ----
-    std::atomic<bool> thread_exit_request{false};
-    std::atomic<bool> thread_terminated{false};
-    std::atomic<bool> pause_request{false};
-    std::atomic<bool> paused{true};
-    std::atomic<bool> running{false};
-    std::atomic<bool> user_pause{false};
-    std::atomic<bool> app_active{true};
 
     // ---- host outputs ----
     std::atomic<bool> video_ready{false};
@@ -248,6 +238,9 @@ class TGBSYSF : public GbOptions {
     i32 dest_rect[4] = {0, 0, 0, 0};
     VideoPresenter* presenter = nullptr;
     SoundOutput* sound_output = nullptr;
+    // The system's error box ("Erreur", one "OK" button), set by the program: the window shows a
+    // box, the headless runner prints to stderr. The host outputs report set-up failures here.
+    std::function<void(const std::string&)> ShowErrorMessage;
 
     // Seeds the noise generator at every power-on reset; the window uses the clock, the
     // headless runner a fixed seed so runs repeat exactly.

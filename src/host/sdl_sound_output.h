@@ -1,0 +1,55 @@
+// The sound output through SDL2: a 22050 Hz, 16-bit signed, stereo device that plays a
+// 131072-byte looping buffer from its audio callback, with the six operations of a sound output.
+// Under SDL_AUDIODRIVER=dummy it runs without a sound card.
+//
+// Set-up failures show one of the fixed texts through the machine's ShowErrorMessage and leave
+// the output off: every operation then returns at once and the machine runs silently.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "host/looping_sound_buffer.h"
+#include "machine/gbsys.h"
+#include "machine/host_interfaces.h"
+
+namespace kivo {
+
+inline constexpr const char* kSdlInitMessage = "SDL : SDL_InitSubSystem";
+inline constexpr const char* kSdlOpenMessage = "SDL : SDL_OpenAudioDevice";
+
+class SdlSoundOutput : public SoundOutput {
+  public:
+    // The device's own buffer asked for, in frames (about 23 ms); SDL may choose another size,
+    // which then sets the write cursor's lead.
+    static constexpr std::uint16_t kDeviceFrames = 512;
+
+    explicit SdlSoundOutput(TGBSYSF& gb) : gb_(gb) {}
+    ~SdlSoundOutput() override { ReleaseSound(); }
+    SdlSoundOutput(const SdlSoundOutput&) = delete;
+    SdlSoundOutput& operator=(const SdlSoundOutput&) = delete;
+
+    // GUI thread, once, before the worker runs the machine. Sets the machine's sound_ready.
+    bool InitSound() override;
+    void StreamSoundBlock(const std::uint8_t* block) override;
+    void PlaySound() override;
+    void StopSound() override;
+    // GUI thread, once the worker's loop has ended.
+    void ReleaseSound() override;
+
+    bool ready() const { return ready_.load(std::memory_order_acquire); }
+    // The device's buffer as SDL opened it, in bytes: the write cursor's lead over playback.
+    std::uint32_t device_buffer_bytes() const { return buffer_.lead_bytes(); }
+    const LoopingSoundBuffer& buffer() const { return buffer_; }
+
+  private:
+    static void Callback(void* self, std::uint8_t* stream, int length);
+
+    TGBSYSF& gb_;
+    LoopingSoundBuffer buffer_;
+    std::uint32_t device_ = 0;  // SDL_AudioDeviceID
+    bool subsystem_ = false;
+    std::atomic<bool> ready_{false};
+};
+
+}  // namespace kivo

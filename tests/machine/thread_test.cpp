@@ -1,0 +1,336 @@
+// The worker: its holds, its measurements, the priority it asks the host for, and the handshake
+// with the GUI thread (run under ThreadSanitizer by the tsan preset).
+#include "machine/thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "support/fake_clock.h"
+#include "support/rom_builder.h"
+
+namespace kivo {
+namespace {
+
+using Pass = TSystemThread::Pass;
+using test::FakeClock;
+
+// A cartridge whose program disables interrupts and spins: the LCD runs and frames are handed
+// over, IF collects requests and nothing else touches it.
+std::vector<u8> SpinningRom() {
+    std::vector<u8> rom = test::MakeRom();
+    rom[0x100] = 0xF3;  // DI
+    rom[0x101] = 0x18;  // JR -2
+    rom[0x102] = 0xFE;
+    return rom;
+}
+
+// Counts the worker's calls on the host outputs; a slice can be given a length of fake time
+// (PlaySound runs once before every slice).
+class CountingOutputs : public VideoPresenter, public SoundOutput {
+  public:
+    void CopyFrameToSurface(const u8*) override {}
+    void PresentFrame() override { presents.fetch_add(1); }
+    void StreamSoundBlock(const u8*) override {}
+    void PlaySound() override {
+        plays.fetch_add(1);
+        playing = true;
+        if (clock) clock->Advance(ticks_per_slice);
+    }
+    void StopSound() override {
+        stops.fetch_add(1);
+        playing = false;
+    }
+
+    std::atomic<int> presents{0}, plays{0}, stops{0};
+    std::atomic<bool> playing{false};
+    FakeClock* clock = nullptr;
+    std::uint64_t ticks_per_slice = 0;
+};
+
+class ThreadTest : public ::testing::Test {
+  protected:
+    ThreadTest() {
+        gb.presenter = &outputs;
+        gb.sound_output = &outputs;
+    }
+    void OpenRom() { test::OpenImage(gb, SpinningRom()); }
+
+    std::unique_ptr<TGBSYSF> owner = std::make_unique<TGBSYSF>();
+    TGBSYSF& gb = *owner;
+    CountingOutputs outputs;
+    FakeClock clock;
+};
+
+// ---- the holds, one pass at a time on the test's own thread ----
+
+struct HoldCase {
+    const char* name;
+    bool rom_open;
+    bool continued;  // ThreadContinue1 after creation (the worker starts paused)
+    bool user_pause;
+    bool pause_when_inactive;
+    bool app_active;
+    Pass expected;
+};
+
+TEST_F(ThreadTest, EachHoldConditionStopsSoundAndOnlyTheHeldStatesRepaint) {
+    const HoldCase cases[] = {
+        {"no ROM open", false, true, false, true, true, Pass::kIdle},
+        {"no ROM, paused", false, false, false, true, true, Pass::kIdle},
+        {"paused until the first continue", true, false, false, true, true, Pass::kHeld},
+        {"user pause", true, true, true, true, true, Pass::kHeld},
+        {"inactive with the option", true, true, false, true, false, Pass::kHeld},
+        {"inactive without the option", true, true, false, false, false, Pass::kRan},
+        {"nothing holds it", true, true, false, true, true, Pass::kRan},
+    };
+    for (const HoldCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto machine = std::make_unique<TGBSYSF>();
+        CountingOutputs out;
+        machine->presenter = &out;
+        machine->sound_output = &out;
+        if (c.rom_open) test::OpenImage(*machine, SpinningRom());
+        machine->system_pause_when_inactive_app = c.pause_when_inactive;
+        TSystemThread worker(*machine, clock);
+        if (c.continued) worker.ThreadContinue1();
+        worker.SetUserPause(c.user_pause);
+        worker.SetAppActive(c.app_active);
+        out.playing = true;  // as after an earlier slice
+        const u32 frames = machine->frame_count;
+
+        EXPECT_EQ(worker.LoopIteration(), c.expected);
+
+        const bool ran = c.expected == Pass::kRan;
+        EXPECT_EQ(worker.running.load(), ran);
+        EXPECT_EQ(out.playing.load(), ran);
+        EXPECT_EQ(out.plays.load(), ran ? 1 : 0);
+        EXPECT_EQ(out.presents > 0, ran || c.expected == Pass::kHeld)
+            << "held repaints, idle presents nothing";
+        EXPECT_EQ(machine->frame_count != frames, ran) << "a slice runs only when nothing holds";
+    }
+}
+
+// ---- measurements with an injected clock ----
+
+struct MeasureCase {
+    const char* name;
+    std::uint64_t frequency;
+    std::uint64_t slice_ticks;  // fake time one slice takes
+    bool show_performances;
+    u32 speed;  // expected perf_speed after 16 slices (0: never measured)
+};
+
+TEST_F(ThreadTest, SpeedIsMeasuredEvery16SlicesInWideArithmetic) {
+    const MeasureCase cases[] = {
+        {"real time", 1'000'000'000, 1'000'000'000 / 16, true, 100},
+        {"twice real time", 1'000'000'000, 1'000'000'000 / 32, true, 200},
+        {"half real time", 1'000'000'000, 1'000'000'000 / 8, true, 50},
+        // f x 100 leaves 32 bits: a 32-bit product would read nonsense.
+        {"fast counter", 3'000'000'000, 3'000'000'000 / 16, true, 100},
+        {"performances hidden", 1'000'000'000, 1'000'000'000 / 16, false, 0},
+        // No time passes at all: the difference counts as 1 tick and the figure saturates.
+        {"no time passes", 1'000'000'000, 0, true, 0xFFFFFFFF},
+    };
+    for (const MeasureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock fake(c.frequency);
+        OpenRom();
+        gb.system_show_performances = c.show_performances;
+        gb.system_speed_restriction = 0;  // time passes only as the case says
+        outputs.clock = &fake;
+        outputs.ticks_per_slice = c.slice_ticks;
+        TSystemThread worker(gb, fake);
+        worker.ThreadContinue1();
+        for (int i = 0; i < 15; ++i) worker.LoopIteration();
+        EXPECT_EQ(worker.perf_speed.load(), 0u) << "no figure before the 16th slice";
+        worker.LoopIteration();
+        EXPECT_EQ(worker.perf_speed.load(), c.speed);
+    }
+}
+
+TEST_F(ThreadTest, FrameRateCountsTheFramesOfTheLastSecond) {
+    OpenRom();
+    gb.system_show_performances = false;  // the frame rate is measured regardless
+    outputs.clock = &clock;
+    outputs.ticks_per_slice = clock.Frequency() / 16;
+    TSystemThread worker(gb, clock);
+    worker.ThreadContinue1();
+    for (int i = 0; i < 15; ++i) worker.LoopIteration();
+    EXPECT_EQ(worker.perf_fps.load(), 0u) << "less than a second has passed";
+    // 16 slices are 4194304 cycles: 59.73 frames of 70224 cycles.
+    worker.LoopIteration();
+    EXPECT_NEAR(worker.perf_fps.load(), 60, 1);
+    for (int i = 0; i < 16; ++i) worker.LoopIteration();
+    EXPECT_NEAR(worker.perf_fps.load(), 60, 1);
+    EXPECT_EQ(worker.perf_speed.load(), 0u);
+}
+
+// With no frame presented, the speed restriction still holds the machine to console time (at
+// most one slice ahead); without it nothing waits.
+TEST_F(ThreadTest, SpeedRestrictionHoldsSlicesToConsoleTimeWhenNothingPaces) {
+    struct Case {
+        u32 restriction;
+        double console_seconds_per_real;  // 0: unpaced
+    } const cases[] = {{0, 0}, {1, 1.0}, {2, 2.0}, {7, 2.0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.restriction);
+        FakeClock fake;
+        OpenRom();
+        gb.presenter = nullptr;
+        gb.system_speed_restriction = c.restriction;
+        TSystemThread worker(gb, fake);
+        worker.ThreadContinue1();
+        constexpr int kSlices = 48;
+        for (int i = 0; i < kSlices; ++i) worker.LoopIteration();
+        const double real = static_cast<double>(fake.Now()) / fake.Frequency();
+        if (c.console_seconds_per_real == 0) {
+            EXPECT_EQ(fake.Now(), 0u);
+        } else {
+            const double console = kSlices / 16.0 / c.console_seconds_per_real;
+            EXPECT_GE(real, console - 2.0 / 16 / c.console_seconds_per_real);
+            EXPECT_LE(real, console);
+        }
+    }
+}
+
+// ---- priority ----
+
+TEST_F(ThreadTest, PriorityIsClampedAndAppliedByTheWorkerWhenItChanges) {
+    TSystemThread worker(gb, clock);
+    std::vector<u32> applied;
+    worker.apply_priority = [&](u32 level) { applied.push_back(level); };
+    worker.LoopIteration();  // the default, Normal
+    worker.SetPriority(0);
+    worker.LoopIteration();
+    worker.LoopIteration();  // unchanged: not applied again
+    worker.SetPriority(4);
+    worker.LoopIteration();
+    worker.SetPriority(5);  // a hand-edited INI file: the nearest valid level
+    worker.LoopIteration();
+    worker.SetPriority(0xFFFFFFFF);
+    worker.LoopIteration();
+    worker.SetPriority(1);
+    worker.LoopIteration();
+    EXPECT_EQ(applied, (std::vector<u32>{2, 0, 4, 1}));
+}
+
+// ---- the handshake, with a real worker ----
+
+// Waits for a condition the worker brings about, giving up after a few seconds so that a broken
+// handshake fails the test instead of hanging it.
+template <typename Condition>
+bool Eventually(Condition condition) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > give_up) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+class HandshakeTest : public ThreadTest {
+  protected:
+    HandshakeTest() {
+        OpenRom();
+        gb.system_speed_restriction = 0;  // nothing paces: slices follow each other at once
+    }
+    SteadyClock steady;
+};
+
+TEST_F(HandshakeTest, PauseReturnsOnlyWhenTheWorkerIsHeldBetweenSlices) {
+    TSystemThread worker(gb, steady);
+    worker.Start();
+    worker.ThreadContinue1();
+    ASSERT_TRUE(Eventually([&] { return worker.running.load(); }));
+    for (int round = 0; round < 20; ++round) {
+        worker.ThreadPause1();
+        EXPECT_TRUE(worker.paused());
+        EXPECT_FALSE(worker.pause_request());
+        EXPECT_FALSE(worker.running) << "the stopped state is published before the pause";
+        EXPECT_FALSE(outputs.playing);
+        // The machine is ours now: these plain accesses race with the worker (and the
+        // sanitizer says so) unless the worker really is held outside a slice.
+        EXPECT_LT(gb.state.slice_cycles, 64u) << "held at a slice boundary";
+        gb.state.BC = static_cast<u16>(round);
+        gb.frame_count += 0;
+        worker.ThreadContinue1();
+        const int plays = outputs.plays;
+        ASSERT_TRUE(Eventually([&] { return outputs.plays > plays; }));
+    }
+}
+
+TEST_F(HandshakeTest, ContinuingAfterAPauseWhileHeldLetsTheWorkerRun) {
+    TSystemThread worker(gb, steady);
+    worker.Start();
+    // The worker starts held; a command (a dropped file right after start-up) pauses and
+    // continues at once.
+    worker.ThreadPause1();
+    worker.ThreadContinue1();
+    EXPECT_FALSE(worker.pause_request());
+    ASSERT_TRUE(Eventually([&] { return worker.running.load(); }));
+    // Nested brackets: only the outermost continue lets it go.
+    worker.ThreadPause1();
+    worker.ThreadPause1();
+    worker.ThreadContinue1();
+    EXPECT_TRUE(worker.paused());
+    EXPECT_FALSE(worker.running);
+    worker.ThreadContinue1();
+    ASSERT_TRUE(Eventually([&] { return worker.running.load(); }));
+    EXPECT_FALSE(worker.pause_request());
+}
+
+TEST_F(HandshakeTest, ExitEndsAHeldOrARunningLoopPromptlyAndReportsTermination) {
+    for (const bool running : {false, true}) {
+        SCOPED_TRACE(running ? "running" : "held");
+        std::atomic<bool> terminated{false};
+        TSystemThread worker(gb, steady);
+        worker.on_terminate = [&] { terminated = true; };
+        worker.Start();
+        if (running) {
+            worker.ThreadContinue1();
+            ASSERT_TRUE(Eventually([&] { return worker.running.load(); }));
+        }
+        const auto asked = std::chrono::steady_clock::now();
+        worker.ThreadExit();
+        const auto took = std::chrono::steady_clock::now() - asked;
+        // A resting worker looks at its requests every 10 ms and a slice here is short: the
+        // loop ends well within the 100 ms a held pass lasts. The bound leaves room for a
+        // sanitizer build on a busy machine.
+        EXPECT_LT(took, std::chrono::milliseconds(1000));
+        ASSERT_TRUE(Eventually([&] { return terminated.load(); }));
+        worker.ThreadExit();  // a second exit returns at once
+    }
+    TSystemThread never_started(gb, steady);
+    never_started.ThreadExit();  // nothing to end
+    never_started.ThreadPause1();
+    EXPECT_TRUE(never_started.paused());
+}
+
+TEST_F(HandshakeTest, KeyPressesFromAnotherThreadLoseNoInterruptRequest) {
+    TSystemThread worker(gb, steady);
+    worker.Start();
+    for (int round = 0; round < 20; ++round) {
+        worker.ThreadPause1();
+        gb.IoWrite(0xFF0F, 0x00);  // IF clear; the program never serves a request
+        worker.ThreadContinue1();
+        const int plays = outputs.plays;
+        ASSERT_TRUE(Eventually([&] { return outputs.plays > plays; }));
+        // The worker sets V-blank and STAT requests in IF meanwhile.
+        gb.PressButton(KEY_A);
+        gb.ReleaseButton(KEY_A);
+        ASSERT_TRUE(Eventually([&] { return outputs.plays > plays + 1; }));
+        worker.ThreadPause1();
+        EXPECT_TRUE(gb.IoRead(0xFF0F) & 0x10) << "round " << round;
+        EXPECT_TRUE(gb.IoRead(0xFF0F) & 0x01) << "the worker's own requests stay too";
+        worker.ThreadContinue1();
+    }
+}
+
+}  // namespace
+}  // namespace kivo
