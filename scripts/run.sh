@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds the emulator, then runs a cartridge headless for five seconds of console time and leaves
-# its last picture (PNG) and its sound (WAV) in the current folder:
+# Builds what it runs, then plays a cartridge:
 #
-#   scripts/run.sh            the built-in demo, with a few scripted key presses: demo.png, demo.wav
-#   scripts/run.sh GAME.gb    that cartridge: GAME.png, GAME.wav
+#   scripts/run.sh            the built-in demo cartridge in the KIVO window
+#   scripts/run.sh GAME.gb    that cartridge in the window
 #
-# Any further arguments go to kivo-run (for example --ini FILE or --seed N).
+# With no display (DISPLAY and WAYLAND_DISPLAY unset) it runs the cartridge headless instead, for
+# five seconds of console time, and leaves its last picture (PNG) and its sound (WAV) in the
+# current folder: demo.png and demo.wav (with a few scripted key presses), or GAME.png and
+# GAME.wav. Further arguments go to kivo-run then (for example --ini FILE or --seed N).
 set -euo pipefail
 here="$(pwd)"
 rom="${1:-}"
@@ -15,8 +17,16 @@ if [ -n "$rom" ] && [ "${rom#/}" = "$rom" ]; then rom="$here/$rom"; fi
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release
-runner="$(pwd)/build/release/src/cli/kivo-run"
+build="$(pwd)/build/release"
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  cmake --build --preset release --target kivo kivo_demo
+  exec "$build/src/app/kivo" "${rom:-$build/kivo-demo.gb}"
+fi
+
+echo "No display (DISPLAY and WAYLAND_DISPLAY are unset): running headless with kivo-run."
+cmake --build --preset release --target kivo-run
+runner="$build/src/cli/kivo-run"
 
 slices=80  # 16 slices are one console second
 if [ -z "$rom" ]; then

@@ -1,0 +1,16 @@
+// The About box: the program's icon, name and version, and "OK".
+#pragma once
+
+#include <QDialog>
+
+namespace kivo {
+
+inline constexpr const char* kVersionText = "Version 0.1";
+
+class TAboutBox : public QDialog {
+    Q_OBJECT
+  public:
+    explicit TAboutBox(QWidget* parent = nullptr);
+};
+
+}  // namespace kivo

@@ -1,0 +1,376 @@
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+#include <QWindow>
+#include <atomic>
+
+#include "app/about_box.h"
+#include "app/qt_presenter.h"
+#include "app/screen_view.h"
+#include "app/vk_keys.h"
+#include "host/sdl_sound_output.h"
+#include "host/thread_priority.h"
+#include "ui/ini_location.h"
+#include "ui/keys.h"
+#include "ui/options.h"
+#include "ui/state_files.h"
+#include "ui/window_texts.h"
+
+namespace kivo {
+
+namespace {
+
+// The ROM dialog's two entries: the four ROM extensions, and every file.
+constexpr const char* kRomFilter = "GameBoy ROM  (*.gb *.gbc *.cgb *.sgb);;All Files (*)";
+
+// The window's outer size and place at start, and its smallest outer size.
+constexpr QPoint kStartPosition{260, 131};
+constexpr QSize kStartSize{527, 430};
+constexpr QSize kMinimumSize{400, 300};
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+TMainWnd::TMainWnd(const Setup& setup, QWidget* parent) : QMainWindow(parent), setup_(setup) {
+    setWindowTitle(kAppTitle);
+    move(kStartPosition);
+    resize(kStartSize);
+    setMinimumSize(kMinimumSize);
+    setFocusPolicy(Qt::StrongFocus);
+
+    screen_ = new ScreenView(this);
+    setCentralWidget(screen_);
+    status_label_ = new QLabel(this);
+    statusBar()->addWidget(status_label_, 1);
+    statusBar()->setSizeGripEnabled(true);
+    BuildMenus();
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(1000);
+    connect(timer_, &QTimer::timeout, this, &TMainWnd::Timer1Timer);
+    connect(screen_, &ScreenView::resized, this, &TMainWnd::FormResize);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                if (thread_) thread_->SetAppActive(state == Qt::ApplicationActive);
+            });
+
+    FormCreate();
+    timer_->start();
+}
+
+TMainWnd::~TMainWnd() {
+    FormDestroy();
+}
+
+void TMainWnd::BuildMenus() {
+    auto item = [this](QMenu* menu, const char* text, void (TMainWnd::*command)() = nullptr,
+                       QKeySequence shortcut = {}) {
+        QAction* action = menu->addAction(QString::fromLatin1(text));
+        if (!shortcut.isEmpty()) action->setShortcut(shortcut);
+        if (command) connect(action, &QAction::triggered, this, command);
+        return action;
+    };
+    auto submenu = [&](QMenu* menu, const char* text, std::initializer_list<const char*> items) {
+        QMenu* sub = menu->addMenu(QString::fromLatin1(text));
+        for (const char* entry : items) item(sub, entry);
+    };
+
+    // States, memory files, the debugger, the options and the cartridge information are
+    // commands of their own dialogs; their items are in place before the dialogs.
+    QMenu* file = menuBar()->addMenu("File");
+    item(file, "Open ROM...", &TMainWnd::OpenROM1Click);
+    item(file, "Close ROM", &TMainWnd::CloseROM1Click);
+    file->addSeparator();
+    item(file, "Open State...");
+    item(file, "Save State...");
+    file->addSeparator();
+    submenu(file, "Open RAM", {"Open XRAM...", "Open VRAM...", "Open WRAM..."});
+    submenu(file, "Save RAM", {"Save XRAM...", "Save VRAM...", "Save WRAM..."});
+    file->addSeparator();
+    item(file, "Quit", &TMainWnd::Quit1Click);
+
+    QMenu* system = menuBar()->addMenu("System");
+    item(system, "Reset", &TMainWnd::Reset1Click);
+    pause_action_ = item(system, "Pause", &TMainWnd::Pause1Click, QKeySequence(Qt::Key_F5));
+    pause_action_->setCheckable(true);
+    item(system, "Debug...", nullptr, QKeySequence(Qt::Key_F6));
+    system->addSeparator();
+    submenu(system, "Clear RAM", {"Clear All RAM", "Clear VRAM", "Clear WRAM", "Clear XRAM"});
+    item(system, "Hard Reset", &TMainWnd::HardReset1Click);
+
+    QMenu* tools = menuBar()->addMenu("Tools");
+    item(tools, "Options...", nullptr, QKeySequence(Qt::Key_F7));
+    item(tools, "Cartridge Info...", nullptr, QKeySequence(Qt::Key_F8));
+
+    QMenu* help = menuBar()->addMenu("?");
+    item(help, "About...", &TMainWnd::About1Click);
+}
+
+// ---- start and shutdown ----
+
+void TMainWnd::FormCreate() {
+    gb_ = std::make_unique<TGBSYSF>();
+    gb_->ShowErrorMessage = [this](const std::string& text) { ShowErrorMessage(text); };
+    const QScreen* display = QGuiApplication::primaryScreen();
+    pacer_ = std::make_unique<Pacer>(clock_, display ? display->refreshRate() : 0.0);
+    thread_ = std::make_unique<TSystemThread>(*gb_, clock_);
+    thread_->apply_priority = ApplyThreadPriority;
+
+    INIRead(*gb_, setup_.ini_path);
+
+    presenter_ = std::make_unique<QtPresenter>(*gb_, *screen_, *pacer_);
+    gb_->presenter = presenter_.get();
+    presenter_->InitVideo();
+    if (setup_.sound) {
+        sound_ = std::make_unique<SdlSoundOutput>(*gb_);
+        gb_->sound_output = sound_.get();
+        sound_->InitSound();
+    }
+
+    gb_->HardReset();
+    presenter_->UpdateDestRect();
+    setAcceptDrops(true);
+    UpdateSS();
+    screen_->SetBackground(gb_->screen_ClientColor);
+    UpdateFrameRatio();
+    thread_->SetPriority(gb_->system_thread_priority);
+    thread_->Start();
+}
+
+void TMainWnd::FormDestroy() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    thread_->ThreadPause1();
+    if (sound_) sound_->StopSound();
+    CloseCurrentRom();
+    timer_->stop();
+    thread_->ThreadExit();
+    presenter_->ReleaseVideo();
+    if (sound_) sound_->ReleaseSound();
+    gb_->presenter = nullptr;
+    gb_->sound_output = nullptr;
+
+    std::string error;
+    if (!EnsureIniFolder(setup_.ini_path, &error) || !INIWrite(*gb_, setup_.ini_path, &error)) {
+        ShowErrorMessage(error.rfind("Impossible", 0) == 0
+                             ? error
+                             : "Impossible d'écrire dans " + setup_.ini_path);
+    }
+}
+
+void TMainWnd::closeEvent(QCloseEvent* event) {
+    FormDestroy();
+    event->accept();
+}
+
+void TMainWnd::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (sized_) return;
+    sized_ = true;
+    // The sizes are the window's outer ones, frame included.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    resize(kStartSize - frame);
+    setMinimumSize(kMinimumSize - frame);
+    if (QWindow* window = windowHandle()) {
+        connect(window, &QWindow::screenChanged, this, [this](QScreen* display) {
+            if (display) pacer_->SetRefreshRate(display->refreshRate());
+        });
+        if (window->screen()) pacer_->SetRefreshRate(window->screen()->refreshRate());
+    }
+}
+
+// ---- commands ----
+
+void TMainWnd::Paused(const std::function<void()>& command) {
+    thread_->ThreadPause1();
+    command();
+    thread_->ThreadContinue1();
+}
+
+void TMainWnd::CloseCurrentRom() {
+    if (!gb_->rom_open) return;
+    std::string error;
+    if (!CloseRomFile(*gb_, &error)) ShowErrorMessage(error);
+}
+
+void TMainWnd::OpenStoredRom() {
+    std::string error;
+    std::string warning;
+    const std::string path = gb_->rom_file_name;
+    if (!OpenRomFile(*gb_, path, &error, &warning)) {
+        ShowErrorMessage(error);
+        return;
+    }
+    if (!warning.empty()) ShowErrorMessage(warning);
+}
+
+void TMainWnd::OpenROM1Click() {
+    Paused([this] {
+        const QString chosen = choose_rom_file
+                                   ? choose_rom_file()
+                                   : QFileDialog::getOpenFileName(this, "Open ROM...", QString(),
+                                                                  QString::fromLatin1(kRomFilter));
+        if (!chosen.isEmpty()) {
+            gb_->rom_file_name = chosen.toStdString();
+            OpenStoredRom();
+            if (gb_->rom_open) MsgWrongCR();
+        }
+        UpdateAppTitle();
+        UpdateSS();
+    });
+}
+
+void TMainWnd::OpenRomPath(const std::string& path) {
+    Paused([&] {
+        gb_->rom_file_name = path;
+        OpenStoredRom();
+        UpdateAppTitle();
+        UpdateSS();
+        if (gb_->rom_open) MsgWrongCR();
+    });
+}
+
+void TMainWnd::CloseROM1Click() {
+    Paused([this] {
+        CloseCurrentRom();
+        screen_->ClearPicture();
+        UpdateAppTitle();
+        UpdateSS();
+    });
+}
+
+void TMainWnd::Reset1Click() {
+    Paused([this] { gb_->Reset(); });
+}
+
+void TMainWnd::HardReset1Click() {
+    Paused([this] { gb_->HardReset(); });
+}
+
+void TMainWnd::Pause1Click() {
+    Paused([this] {
+        thread_->SetUserPause(!thread_->user_pause());
+        pause_action_->setChecked(thread_->user_pause());
+        UpdateSS();
+    });
+}
+
+void TMainWnd::About1Click() {
+    Paused([this] {
+        if (about_box) {
+            about_box();
+        } else {
+            TAboutBox box(this);
+            box.exec();
+        }
+    });
+}
+
+void TMainWnd::Quit1Click() {
+    close();
+}
+
+// ---- window upkeep ----
+
+void TMainWnd::UpdateAppTitle() {
+    setWindowTitle(FromUtf8(WindowTitle(gb_->rom_open, gb_->rom_file_name)));
+}
+
+QString TMainWnd::status_text() const {
+    return status_label_->text();
+}
+
+void TMainWnd::UpdateSS() {
+    status_label_->setText(
+        FromUtf8(StatusText({thread_->running.load(), thread_->user_pause(),
+                             thread_->perf_speed.load(), thread_->perf_fps.load()})));
+}
+
+void TMainWnd::MsgWrongCR() {
+    if (gb_->mbc_kind == MBC_UNKNOWN) ShowErrorMessage("Unknown Cartridge");
+}
+
+void TMainWnd::Timer1Timer() {
+    UpdateSS();
+    // Read while the worker may run: it sets BadOpCode once and then stops emulating.
+    GbState& s = gb_->state;
+    if (std::atomic_ref<u8>(s.BadOpCode).load() &&
+        !std::atomic_ref<u8>(s.bad_opcode_shown).load()) {
+        std::atomic_ref<u8>(s.bad_opcode_shown).store(1);
+        ShowErrorMessage("Bad Opcode");
+    }
+}
+
+void TMainWnd::UpdateFrameRatio() {
+    gb_->UpdateFrameRatio();
+}
+
+void TMainWnd::FormResize() {
+    gb_->dest_rect_dirty = true;
+}
+
+void TMainWnd::ShowErrorMessage(const std::string& text) {
+    const QString message = FromUtf8(text);
+    auto show = [this, message] {
+        if (error_box) {
+            error_box(message);
+            return;
+        }
+        QMessageBox box(QMessageBox::Critical, "Erreur", message, QMessageBox::Ok, this);
+        box.exec();
+    };
+    if (QThread::currentThread() == thread()) {
+        show();
+    } else {
+        // The worker never waits for the box: the GUI thread may itself be waiting for the
+        // worker to reach a pause.
+        QMetaObject::invokeMethod(this, show, Qt::QueuedConnection);
+    }
+}
+
+// ---- keyboard and drops ----
+
+void TMainWnd::keyPressEvent(QKeyEvent* event) {
+    KeyDown(*gb_, VirtualKeyCode(event->key(), event->modifiers()));
+}
+
+void TMainWnd::keyReleaseEvent(QKeyEvent* event) {
+    // A held key repeats its press, as the keyboard does; the releases the toolkit adds between
+    // the repeats would let the button go for an instant.
+    if (event->isAutoRepeat()) return;
+    KeyUp(*gb_, VirtualKeyCode(event->key(), event->modifiers()));
+}
+
+void TMainWnd::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TMainWnd::dropEvent(QDropEvent* event) {
+    if (DropFiles(event->mimeData()->urls())) event->acceptProposedAction();
+}
+
+bool TMainWnd::DropFiles(const QList<QUrl>& urls) {
+    if (urls.isEmpty() || !urls.front().isLocalFile()) return false;
+    // Only the first file of a drop is opened, whatever its extension.
+    OpenRomPath(urls.front().toLocalFile().toStdString());
+    return true;
+}
+
+}  // namespace kivo
