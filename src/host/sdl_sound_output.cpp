@@ -11,6 +11,9 @@ bool SdlSoundOutput::InitSound() {
         return false;
     };
     if (!subsystem_) {
+        // SDL would otherwise catch SIGINT and SIGTERM for an event queue nobody reads, and the
+        // program could no longer be ended by them.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return fail(kSdlInitMessage);
         subsystem_ = true;
     }

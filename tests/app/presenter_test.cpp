@@ -7,8 +7,8 @@
 #include "app/qt_presenter.h"
 #include "app/screen_view.h"
 #include "host/dest_rect.h"
-#include "machine/clock.h"
 #include "machine/pacer.h"
+#include "support/fake_clock.h"
 
 namespace kivo {
 namespace {
@@ -25,22 +25,9 @@ TEST(DestRectTest, FixedSizesAreCentredAboveTheStatusBarAndWindowSizeFillsIt) {
     EXPECT_EQ(ComputeDestRect(client, 19, 0xFFFFFFFF), ComputeDestRect(client, 19, 4));
 }
 
-// A clock that jumps to whatever tick is waited for.
-class JumpingClock : public Clock {
-  public:
-    std::uint64_t Frequency() const override { return 1000000; }
-    std::uint64_t Now() override { return now_; }
-    void WaitUntil(std::uint64_t tick) override {
-        if (tick > now_) now_ = tick;
-    }
-
-  private:
-    std::uint64_t now_ = 0;
-};
-
 TEST(QtPresenterTest, ShowsTheVisiblePixelsWhereTheOptionsPutThem) {
     auto gb = std::make_unique<TGBSYSF>();
-    JumpingClock clock;
+    test::FakeClock clock;
     Pacer pacer(clock);
     ScreenView view;
     view.show();
