@@ -11,6 +11,10 @@ class TAboutBox : public QDialog {
     Q_OBJECT
   public:
     explicit TAboutBox(QWidget* parent = nullptr);
+
+  protected:
+    // The box opens in the middle of the screen, not of the main window.
+    void showEvent(QShowEvent* event) override;
 };
 
 }  // namespace kivo
