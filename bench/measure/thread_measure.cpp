@@ -50,21 +50,13 @@ class PacedPresenter : public NullPresenter {
     PacedPresenter(Pacer& pacer, const TGBSYSF& gb) : pacer_(pacer), gb_(gb) {}
     void CopyFrameToSurface(const u8* frame_buffer) override {
         NullPresenter::CopyFrameToSurface(frame_buffer);
-        copied_ = true;
+        pacer_.NoteNewFrame();
     }
-    void PresentFrame() override {
-        if (copied_) {
-            pacer_.WaitForFrame(gb_);
-        } else {
-            pacer_.WaitForRetrace();
-        }
-        copied_ = false;
-    }
+    void PresentFrame() override { pacer_.WaitToPresent(gb_); }
 
   private:
     Pacer& pacer_;
     const TGBSYSF& gb_;
-    bool copied_ = false;
 };
 
 void MeasurePauses(const char* name, bool paced, int count) {

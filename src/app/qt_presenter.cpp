@@ -23,7 +23,7 @@ void QtPresenter::UpdateDestRect() {
 void QtPresenter::CopyFrameToSurface(const std::uint8_t* frame_buffer) {
     if (!gb_.video_ready) return;
     view_.PublishFrame(frame_buffer);
-    new_frame_ = true;
+    pacer_.NoteNewFrame();
 }
 
 void QtPresenter::PresentFrame() {
@@ -31,12 +31,7 @@ void QtPresenter::PresentFrame() {
     if (gb_.dest_rect_dirty.exchange(false)) UpdateDestRect();
     const Rect dest{gb_.dest_rect[0], gb_.dest_rect[1], gb_.dest_rect[2], gb_.dest_rect[3]};
     view_.Present(dest, gb_.screen_filter.load());
-    if (new_frame_) {
-        new_frame_ = false;
-        pacer_.WaitForFrame(gb_);
-    } else {
-        pacer_.WaitForRetrace();  // a held machine repainting its last frame
-    }
+    pacer_.WaitToPresent(gb_);
 }
 
 void QtPresenter::ReleaseVideo() {

@@ -29,7 +29,6 @@ class QtPresenter : public VideoPresenter {
     TGBSYSF& gb_;
     ScreenView& view_;
     Pacer& pacer_;
-    bool new_frame_ = false;  // emulation thread only
 };
 
 }  // namespace kivo

@@ -85,4 +85,13 @@ void Pacer::WaitForFrame(const TGBSYSF& gb) {
     WaitForFrame(gb.system_speed_restriction, period > 0 ? static_cast<std::uint32_t>(period) : 1);
 }
 
+void Pacer::WaitToPresent(const TGBSYSF& gb) {
+    if (new_frame_) {
+        new_frame_ = false;
+        WaitForFrame(gb);
+    } else {
+        WaitForRetrace();
+    }
+}
+
 }  // namespace kivo

@@ -71,12 +71,19 @@ class Pacer {
     // period). Called on the worker only.
     void WaitForFrame(const TGBSYSF& gb);
 
+    // A presenter's two calls, on the worker: CopyFrameToSurface notes a new frame, and
+    // PresentFrame waits as that frame needs (WaitForFrame), or for the retrace alone when it
+    // repaints the frame already shown (a held machine).
+    void NoteNewFrame() { new_frame_ = true; }
+    void WaitToPresent(const TGBSYSF& gb);
+
   private:
     Clock& clock_;
     std::atomic<std::uint64_t> period_;
     bool has_phase_ = false;
     std::uint64_t phase_ = 0;  // a retrace tick; the others follow it every period
     ConsoleSchedule schedule_;
+    bool new_frame_ = false;
 };
 
 }  // namespace kivo

@@ -24,20 +24,12 @@ using test::FakeClock;
 class PacedPresenter : public VideoPresenter {
   public:
     PacedPresenter(Pacer& pacer, const TGBSYSF& gb) : pacer_(pacer), gb_(gb) {}
-    void CopyFrameToSurface(const u8*) override { copied_ = true; }
-    void PresentFrame() override {
-        if (copied_) {
-            pacer_.WaitForFrame(gb_);
-        } else {
-            pacer_.WaitForRetrace();
-        }
-        copied_ = false;
-    }
+    void CopyFrameToSurface(const u8*) override { pacer_.NoteNewFrame(); }
+    void PresentFrame() override { pacer_.WaitToPresent(gb_); }
 
   private:
     Pacer& pacer_;
     const TGBSYSF& gb_;
-    bool copied_ = false;
 };
 
 struct PacingCase {
