@@ -1,9 +1,11 @@
 #include "app/debug_window.h"
 
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <string>
 #include <vector>
 
@@ -22,12 +24,18 @@ QString Lines(const std::vector<std::string>& lines) {
     return text;
 }
 
+// A pane's frame and text margins, on each axis.
+constexpr int kPaneChrome = 2 * 1 + 2 * 3;
+
 QPlainTextEdit* Pane(QWidget* parent, const QRect& geometry, bool scroll_bars) {
     auto* pane = new QPlainTextEdit(parent);
     pane->setGeometry(geometry);
     pane->setReadOnly(true);
     pane->setLineWrapMode(QPlainTextEdit::NoWrap);
     pane->setFont(DebuggerFont());
+    pane->setFrameShape(QFrame::Box);
+    pane->setLineWidth(1);
+    pane->document()->setDocumentMargin(3);
     const Qt::ScrollBarPolicy policy = scroll_bars ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
     pane->setHorizontalScrollBarPolicy(policy);
     pane->setVerticalScrollBarPolicy(policy);
@@ -41,6 +49,17 @@ QFont DebuggerFont() {
     if (QFontDatabase::families().contains("Courier New")) font.setFamily("Courier New");
     font.setFixedPitch(true);
     font.setStyleHint(QFont::TypeWriter);
+    // The largest size at which the memory pane (257 x 249) shows its 16 lines of 34 characters
+    // whole, and the code pane (225 wide) the longest mnemonic line of 29.
+    for (int pixels = 13; pixels > 8; --pixels) {
+        font.setPixelSize(pixels);
+        const QFontMetrics metrics(font);
+        if (metrics.lineSpacing() * kMemoryViewLines + kPaneChrome <= 249 &&
+            metrics.horizontalAdvance(QString(34, 'W')) + kPaneChrome <= 257 &&
+            metrics.horizontalAdvance(QString(29, 'W')) + kPaneChrome <= 225) {
+            break;
+        }
+    }
     return font;
 }
 
@@ -86,8 +105,8 @@ void TDebugWnd1::Goto(u16* address) {
         reply = ask_goto(prefill);
     } else {
         bool ok = false;
-        const QString text = QInputDialog::getText(this, "Dialogue", "Goto Address (0000-FFFF) :",
-                                                   QLineEdit::Normal, prefill, &ok);
+        const QString text = QInputDialog::getText(
+            this, "Dialogue", "Goto Address (0000-FFFF) :", QLineEdit::Normal, prefill, &ok);
         if (ok) reply = text;
     }
     if (!reply) return;  // Cancel: nothing changes

@@ -110,9 +110,8 @@ void TMainWnd::BuildMenus() {
     auto region_item = [this](QMenu* menu, const char* text,
                               void (TMainWnd::*command)(MemoryRegion), MemoryRegion region) {
         QAction* action = menu->addAction(QString::fromLatin1(text));
-        connect(action, &QAction::triggered, this, [this, command, region] {
-            (this->*command)(region);
-        });
+        connect(action, &QAction::triggered, this,
+                [this, command, region] { (this->*command)(region); });
     };
     constexpr MemoryRegion kX = MemoryRegion::XRAM, kV = MemoryRegion::VRAM,
                            kW = MemoryRegion::WRAM;
@@ -330,9 +329,8 @@ QString TMainWnd::ChooseOpenFile(const QString& caption, const QString& filter) 
     return QFileDialog::getOpenFileName(this, caption, QString(), filter);
 }
 
-std::string TMainWnd::ChooseSavePath(
-    const QString& caption, const QString& filter,
-    const std::function<std::string(const std::string&)>& rename) {
+std::string TMainWnd::ChooseSavePath(const QString& caption, const QString& filter,
+                                     const std::function<std::string(const std::string&)>& rename) {
     QString chosen;
     if (choose_save_file) {
         chosen = choose_save_file(caption, filter);
@@ -344,14 +342,14 @@ std::string TMainWnd::ChooseSavePath(
     if (chosen.isEmpty()) return {};
     const std::string path = rename(chosen.toStdString());
     if (std::filesystem::exists(path)) {
-        const QString name = FromUtf8(path);
+        const QString name = FromUtf8(std::filesystem::path(path).filename().string());
         const bool replace =
             confirm_overwrite
                 ? confirm_overwrite(name)
-                : QMessageBox::question(
-                      this, "Confirm Save As",
-                      name + " already exists.\nDo you want to replace it?",
-                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+                : QMessageBox::question(this, "Confirm Save As",
+                                        name + " already exists.\nDo you want to replace it?",
+                                        QMessageBox::Yes | QMessageBox::No,
+                                        QMessageBox::No) == QMessageBox::Yes;
         if (!replace) return {};
     }
     return path;
@@ -377,8 +375,8 @@ void TMainWnd::SaveState1Click() {
 
 void TMainWnd::OpenMemory1Click(MemoryRegion region) {
     Paused([this, region] {
-        const QString chosen = ChooseOpenFile(
-            QString("Open %1...").arg(RegionName(region)), RegionFilter(region));
+        const QString chosen =
+            ChooseOpenFile(QString("Open %1...").arg(RegionName(region)), RegionFilter(region));
         if (chosen.isEmpty()) return;
         std::string error;
         if (!LoadMemory(*gb_, region, chosen.toStdString(), &error)) ShowErrorMessage(error);
@@ -387,11 +385,9 @@ void TMainWnd::OpenMemory1Click(MemoryRegion region) {
 
 void TMainWnd::SaveMemory1Click(MemoryRegion region) {
     Paused([this, region] {
-        const std::string path =
-            ChooseSavePath(QString("Save %1...").arg(RegionName(region)), RegionFilter(region),
-                           [region](const std::string& chosen) {
-                               return MemoryPathFor(region, chosen);
-                           });
+        const std::string path = ChooseSavePath(
+            QString("Save %1...").arg(RegionName(region)), RegionFilter(region),
+            [region](const std::string& chosen) { return MemoryPathFor(region, chosen); });
         if (path.empty()) return;
         std::string error;
         if (!SaveMemory(*gb_, region, path, &error)) ShowErrorMessage(error);
@@ -454,6 +450,8 @@ void TMainWnd::CartridgeInfo1Click() {
             return;
         }
         QMessageBox box(QMessageBox::Information, "Information", message, QMessageBox::Ok, this);
+        // Centred on the screen once it has its size, not over the main window.
+        QTimer::singleShot(0, &box, [&box] { CenterOnScreen(&box); });
         box.exec();
     });
 }

@@ -216,9 +216,8 @@ void TOptionsDlg1::OptionsSetWnd() {
         const u32 value = option.get(gb_);
         if (auto combo = combos_.find(option.key); combo != combos_.end()) {
             // A value outside the items shows no selection.
-            combo->second->setCurrentIndex(value < static_cast<u32>(combo->second->count())
-                                               ? static_cast<int>(value)
-                                               : -1);
+            combo->second->setCurrentIndex(
+                value < static_cast<u32>(combo->second->count()) ? static_cast<int>(value) : -1);
         } else if (auto check = checks_.find(option.key); check != checks_.end()) {
             check->second->setChecked(value != 0);
         } else if (std::string(option.key) == kFrameRateKey) {

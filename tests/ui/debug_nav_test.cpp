@@ -40,8 +40,8 @@ TEST(DebugNavTest, GotoRepliesTakeAtMostFourHexDigits) {
         std::optional<u16> address;
     };
     const Case cases[] = {
-        {"c0", 0x00C0},    {"C000", 0xC000}, {"12345", 0x1234}, {"ffff", 0xFFFF},
-        {"  8000", 0x8000}, {"0x12", 0x0012}, {"12zz", 0x0012}, {"0", 0x0000},
+        {"c0", 0x00C0},        {"C000", 0xC000},   {"12345", 0x1234},     {"ffff", 0xFFFF},
+        {"  8000", 0x8000},    {"0x12", 0x0012},   {"12zz", 0x0012},      {"0", 0x0000},
         {"xyz", std::nullopt}, {"", std::nullopt}, {"   ", std::nullopt}, {"g1", std::nullopt},
         {"-1", 0xFFFF},
     };
