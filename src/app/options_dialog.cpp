@@ -202,6 +202,16 @@ TOptionsDlg1::TOptionsDlg1(TGBSYSF& gb, QWidget* parent)
     key_wnd_ = new TKeyWnd(this);
 }
 
+void TOptionsDlg1::keyPressEvent(QKeyEvent* event) {
+    // A key held down to bind it in the capture dialog repeats into this dialog once the capture
+    // closes: Escape or Enter held that way must not close the options too.
+    if (event->isAutoRepeat()) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void TOptionsDlg1::SetChosenColor(std::uint32_t windows_color) {
     chosen_color_ = windows_color & 0xFFFFFF;
     QPalette palette = choose_->palette();

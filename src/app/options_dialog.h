@@ -68,6 +68,9 @@ class TOptionsDlg1 : public QDialog {
     std::function<QColor(const QColor& initial)> choose_color;
     std::function<int(TKeyWnd& dialog)> exec_key_wnd;
 
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
   private:
     void SetChosenColor(std::uint32_t windows_color);
 

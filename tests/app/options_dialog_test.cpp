@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
@@ -204,11 +206,18 @@ TEST_F(OptionsTest, CancelKeepsTheOptionsButAppliesThemAgain) {
     }
 }
 
-TEST_F(OptionsTest, EnterAcceptsTheDialog) {
+// Enter accepts the dialog; a repeat of Escape or Enter held down to bind it in the capture
+// dialog does not close it.
+TEST_F(OptionsTest, EnterAcceptsTheDialogButHeldKeysDoNot) {
     window->exec_dialog = [&](QDialog& dialog) {
         auto& options = dynamic_cast<TOptionsDlg1&>(dialog);
         options.check("screen_enable")->setChecked(false);
         dialog.show();
+        for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+            QKeyEvent repeat(QEvent::KeyPress, key, Qt::NoModifier, QString(), /*autorep=*/true);
+            QApplication::sendEvent(&dialog, &repeat);
+            EXPECT_TRUE(dialog.isVisible()) << key;
+        }
         QTest::keyClick(&dialog, Qt::Key_Return);
         return dialog.result();
     };
