@@ -17,13 +17,17 @@
 #include <QTimer>
 #include <QWindow>
 #include <atomic>
+#include <filesystem>
 
 #include "app/about_box.h"
+#include "app/debug_window.h"
+#include "app/options_dialog.h"
 #include "app/qt_presenter.h"
 #include "app/screen_view.h"
 #include "app/vk_keys.h"
 #include "host/sdl_sound_output.h"
 #include "host/thread_priority.h"
+#include "ui/cart_info.h"
 #include "ui/ini_location.h"
 #include "ui/keys.h"
 #include "ui/options.h"
@@ -36,6 +40,22 @@ namespace {
 
 // The ROM dialog's two entries: the four ROM extensions, and every file.
 constexpr const char* kRomFilter = "GameBoy ROM  (*.gb *.gbc *.cgb *.sgb);;All Files (*)";
+constexpr const char* kStateFilter = "State File (*.kivostate)";
+
+// Each memory file's region name (in its commands and filter) and extension.
+const char* RegionName(MemoryRegion region) {
+    switch (region) {
+        case MemoryRegion::XRAM: return "XRAM";
+        case MemoryRegion::VRAM: return "VRAM";
+        case MemoryRegion::WRAM: return "WRAM";
+    }
+    return "";
+}
+
+QString RegionFilter(MemoryRegion region) {
+    const QString name = QString::fromLatin1(RegionName(region));
+    return name + " (*.kivo" + name.toLower() + ")";
+}
 
 // The window's outer size and place at start, and its smallest outer size.
 constexpr QPoint kStartPosition{260, 131};
@@ -87,22 +107,30 @@ void TMainWnd::BuildMenus() {
         if (command) connect(action, &QAction::triggered, this, command);
         return action;
     };
-    auto submenu = [&](QMenu* menu, const char* text, std::initializer_list<const char*> items) {
-        QMenu* sub = menu->addMenu(QString::fromLatin1(text));
-        for (const char* entry : items) item(sub, entry);
+    auto region_item = [this](QMenu* menu, const char* text,
+                              void (TMainWnd::*command)(MemoryRegion), MemoryRegion region) {
+        QAction* action = menu->addAction(QString::fromLatin1(text));
+        connect(action, &QAction::triggered, this,
+                [this, command, region] { (this->*command)(region); });
     };
+    constexpr MemoryRegion kX = MemoryRegion::XRAM, kV = MemoryRegion::VRAM,
+                           kW = MemoryRegion::WRAM;
 
-    // States, memory files, the debugger, the options and the cartridge information are
-    // commands of their own dialogs; their items are in place before the dialogs.
     QMenu* file = menuBar()->addMenu("File");
     item(file, "Open ROM...", &TMainWnd::OpenROM1Click);
     item(file, "Close ROM", &TMainWnd::CloseROM1Click);
     file->addSeparator();
-    item(file, "Open State...");
-    item(file, "Save State...");
+    item(file, "Open State...", &TMainWnd::OpenState1Click);
+    item(file, "Save State...", &TMainWnd::SaveState1Click);
     file->addSeparator();
-    submenu(file, "Open RAM", {"Open XRAM...", "Open VRAM...", "Open WRAM..."});
-    submenu(file, "Save RAM", {"Save XRAM...", "Save VRAM...", "Save WRAM..."});
+    QMenu* open_ram = file->addMenu("Open RAM");
+    region_item(open_ram, "Open XRAM...", &TMainWnd::OpenMemory1Click, kX);
+    region_item(open_ram, "Open VRAM...", &TMainWnd::OpenMemory1Click, kV);
+    region_item(open_ram, "Open WRAM...", &TMainWnd::OpenMemory1Click, kW);
+    QMenu* save_ram = file->addMenu("Save RAM");
+    region_item(save_ram, "Save XRAM...", &TMainWnd::SaveMemory1Click, kX);
+    region_item(save_ram, "Save VRAM...", &TMainWnd::SaveMemory1Click, kV);
+    region_item(save_ram, "Save WRAM...", &TMainWnd::SaveMemory1Click, kW);
     file->addSeparator();
     item(file, "Quit", &TMainWnd::Quit1Click);
 
@@ -110,14 +138,18 @@ void TMainWnd::BuildMenus() {
     item(system, "Reset", &TMainWnd::Reset1Click);
     pause_action_ = item(system, "Pause", &TMainWnd::Pause1Click, QKeySequence(Qt::Key_F5));
     pause_action_->setCheckable(true);
-    item(system, "Debug...", nullptr, QKeySequence(Qt::Key_F6));
+    item(system, "Debug...", &TMainWnd::Debug1Click, QKeySequence(Qt::Key_F6));
     system->addSeparator();
-    submenu(system, "Clear RAM", {"Clear All RAM", "Clear VRAM", "Clear WRAM", "Clear XRAM"});
+    QMenu* clear = system->addMenu("Clear RAM");
+    item(clear, "Clear All RAM", &TMainWnd::ClearAllRam1Click);
+    region_item(clear, "Clear VRAM", &TMainWnd::ClearMemory1Click, kV);
+    region_item(clear, "Clear WRAM", &TMainWnd::ClearMemory1Click, kW);
+    region_item(clear, "Clear XRAM", &TMainWnd::ClearMemory1Click, kX);
     item(system, "Hard Reset", &TMainWnd::HardReset1Click);
 
     QMenu* tools = menuBar()->addMenu("Tools");
-    item(tools, "Options...", nullptr, QKeySequence(Qt::Key_F7));
-    item(tools, "Cartridge Info...", nullptr, QKeySequence(Qt::Key_F8));
+    item(tools, "Options...", &TMainWnd::Options1Click, QKeySequence(Qt::Key_F7));
+    item(tools, "Cartridge Info...", &TMainWnd::CartridgeInfo1Click, QKeySequence(Qt::Key_F8));
 
     QMenu* help = menuBar()->addMenu("?");
     item(help, "About...", &TMainWnd::About1Click);
@@ -151,6 +183,9 @@ void TMainWnd::FormCreate() {
     screen_->SetBackground(gb_->screen_ClientColor);
     UpdateFrameRatio();
     thread_->SetPriority(gb_->system_thread_priority);
+    // The dialogs live as long as the window.
+    options_dlg_ = new TOptionsDlg1(*gb_, this);
+    debug_wnd_ = new TDebugWnd1(*gb_, this);
     thread_->Start();
 }
 
@@ -285,6 +320,140 @@ void TMainWnd::About1Click() {
 
 void TMainWnd::Quit1Click() {
     close();
+}
+
+// ---- states, memory files and the RAM clears ----
+
+QString TMainWnd::ChooseOpenFile(const QString& caption, const QString& filter) {
+    if (choose_open_file) return choose_open_file(caption, filter);
+    return QFileDialog::getOpenFileName(this, caption, QString(), filter);
+}
+
+std::string TMainWnd::ChooseSavePath(const QString& caption, const QString& filter,
+                                     const std::function<std::string(const std::string&)>& rename) {
+    QString chosen;
+    if (choose_save_file) {
+        chosen = choose_save_file(caption, filter);
+    } else {
+        // The overwrite question is asked below, about the name actually written.
+        chosen = QFileDialog::getSaveFileName(this, caption, QString(), filter, nullptr,
+                                              QFileDialog::DontConfirmOverwrite);
+    }
+    if (chosen.isEmpty()) return {};
+    const std::string path = rename(chosen.toStdString());
+    if (std::filesystem::exists(path)) {
+        const QString name = FromUtf8(std::filesystem::path(path).filename().string());
+        const bool replace =
+            confirm_overwrite
+                ? confirm_overwrite(name)
+                : QMessageBox::question(this, "Confirm Save As",
+                                        name + " already exists.\nDo you want to replace it?",
+                                        QMessageBox::Yes | QMessageBox::No,
+                                        QMessageBox::No) == QMessageBox::Yes;
+        if (!replace) return {};
+    }
+    return path;
+}
+
+void TMainWnd::OpenState1Click() {
+    Paused([this] {
+        const QString chosen = ChooseOpenFile("Open State...", kStateFilter);
+        if (chosen.isEmpty()) return;
+        std::string error;
+        if (!LoadState(*gb_, chosen.toStdString(), &error)) ShowErrorMessage(error);
+    });
+}
+
+void TMainWnd::SaveState1Click() {
+    Paused([this] {
+        const std::string path = ChooseSavePath("Save State...", kStateFilter, StatePathFor);
+        if (path.empty()) return;
+        std::string error;
+        if (!SaveState(*gb_, path, &error)) ShowErrorMessage(error);
+    });
+}
+
+void TMainWnd::OpenMemory1Click(MemoryRegion region) {
+    Paused([this, region] {
+        const QString chosen =
+            ChooseOpenFile(QString("Open %1...").arg(RegionName(region)), RegionFilter(region));
+        if (chosen.isEmpty()) return;
+        std::string error;
+        if (!LoadMemory(*gb_, region, chosen.toStdString(), &error)) ShowErrorMessage(error);
+    });
+}
+
+void TMainWnd::SaveMemory1Click(MemoryRegion region) {
+    Paused([this, region] {
+        const std::string path = ChooseSavePath(
+            QString("Save %1...").arg(RegionName(region)), RegionFilter(region),
+            [region](const std::string& chosen) { return MemoryPathFor(region, chosen); });
+        if (path.empty()) return;
+        std::string error;
+        if (!SaveMemory(*gb_, region, path, &error)) ShowErrorMessage(error);
+    });
+}
+
+void TMainWnd::ClearMemory1Click(MemoryRegion region) {
+    Paused([this, region] { ClearMemory(*gb_, region); });
+}
+
+void TMainWnd::ClearAllRam1Click() {
+    Paused([this] { ClearAllRam(*gb_); });
+}
+
+// ---- the options, the debugger and the cartridge information ----
+
+int TMainWnd::ExecDialog(QDialog& dialog) {
+    if (exec_dialog) return exec_dialog(dialog);
+    CenterOnScreen(&dialog);
+    return dialog.exec();
+}
+
+void TMainWnd::OptionsSetWnd() {
+    options_dlg_->OptionsSetWnd();
+}
+
+void TMainWnd::OptionsGetWnd() {
+    options_dlg_->OptionsGetWnd();
+}
+
+void TMainWnd::Options1Click() {
+    Paused([this] {
+        OptionsSetWnd();
+        if (ExecDialog(*options_dlg_) == QDialog::Accepted) OptionsGetWnd();
+        // Whatever the result; key bindings changed through "Change..." are already stored.
+        screen_->SetBackground(gb_->screen_ClientColor);
+        UpdateFrameRatio();
+        UpdateSS();
+        gb_->dest_rect_dirty = true;
+        thread_->SetPriority(gb_->system_thread_priority);
+    });
+}
+
+void TMainWnd::Debug1Click() {
+    Paused([this] {
+        debug_wnd_->code_address = gb_->state.PC;
+        debug_wnd_->Refresh();
+        ExecDialog(*debug_wnd_);
+    });
+}
+
+void TMainWnd::CartridgeInfo1Click() {
+    Paused([this] {
+        // Header bytes above 0x7F show as Latin-1.
+        const std::string text = CartridgeInfoText(*gb_);
+        const QString message =
+            QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+        if (info_box) {
+            info_box(message);
+            return;
+        }
+        QMessageBox box(QMessageBox::Information, "Information", message, QMessageBox::Ok, this);
+        // Centred on the screen once it has its size, not over the main window.
+        QTimer::singleShot(0, &box, [&box] { CenterOnScreen(&box); });
+        box.exec();
+    });
 }
 
 // ---- window upkeep ----

@@ -17,14 +17,18 @@
 #include "machine/gbsys.h"
 #include "machine/pacer.h"
 #include "machine/thread.h"
+#include "ui/state_files.h"
 
 class QAction;
+class QDialog;
 class QLabel;
 class QTimer;
 
 namespace kivo {
 
 class QtPresenter;
+class TDebugWnd1;
+class TOptionsDlg1;
 class ScreenView;
 class SdlSoundOutput;
 
@@ -51,6 +55,23 @@ class TMainWnd : public QMainWindow {
     void Pause1Click();
     void About1Click();
     void Quit1Click();
+    // States and memory files: a file dialog, then the shared loading and saving logic. A save
+    // takes the command's extension; a failure shows one error box and changes nothing.
+    void OpenState1Click();
+    void SaveState1Click();
+    void OpenMemory1Click(MemoryRegion region);
+    void SaveMemory1Click(MemoryRegion region);
+    void ClearMemory1Click(MemoryRegion region);
+    void ClearAllRam1Click();
+    // "Options...": the dialog filled from the options; OK stores them; either way the colour,
+    // frame ratio, status, picture rectangle and thread priority are applied again.
+    void Options1Click();
+    void OptionsSetWnd();
+    void OptionsGetWnd();
+    // "Debug...": the debugger, its code view at PC, with the worker held while it is open.
+    void Debug1Click();
+    // "Cartridge Info...": the header and the system's reading of it in the information box.
+    void CartridgeInfo1Click();
 
     // ---- window upkeep ----
     void UpdateAppTitle();
@@ -68,10 +89,20 @@ class TMainWnd : public QMainWindow {
     ScreenView& screen() { return *screen_; }
     QString status_text() const;
     QAction* pause_action() const { return pause_action_; }
-    // Replaces the modal boxes and the ROM file dialog (tests cannot click them).
+    TOptionsDlg1& options_dialog() { return *options_dlg_; }
+    TDebugWnd1& debug_window() { return *debug_wnd_; }
+    // Replaces the modal boxes and the file dialogs (tests cannot click them). The file dialogs
+    // take the caption and the filter and return the chosen name, empty when cancelled;
+    // confirm_overwrite asks before an existing file is replaced; exec_dialog runs the options
+    // dialog and the debugger and returns their result.
     std::function<void(const QString&)> error_box;
     std::function<QString()> choose_rom_file;
     std::function<void()> about_box;
+    std::function<QString(const QString& caption, const QString& filter)> choose_open_file;
+    std::function<QString(const QString& caption, const QString& filter)> choose_save_file;
+    std::function<bool(const QString& path)> confirm_overwrite;
+    std::function<void(const QString&)> info_box;
+    std::function<int(QDialog& dialog)> exec_dialog;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -91,6 +122,12 @@ class TMainWnd : public QMainWindow {
     // Opens the ROM named in rom_file_name after closing an open one, with the battery file.
     void OpenStoredRom();
     void CloseCurrentRom();
+    QString ChooseOpenFile(const QString& caption, const QString& filter);
+    // The name the user chose with the command's extension, once an existing file of that name
+    // may be replaced; empty when cancelled.
+    std::string ChooseSavePath(const QString& caption, const QString& filter,
+                               const std::function<std::string(const std::string&)>& rename);
+    int ExecDialog(QDialog& dialog);
 
     Setup setup_;
     std::unique_ptr<TGBSYSF> gb_;
@@ -103,6 +140,8 @@ class TMainWnd : public QMainWindow {
     QLabel* status_label_ = nullptr;
     QTimer* timer_ = nullptr;
     QAction* pause_action_ = nullptr;
+    TOptionsDlg1* options_dlg_ = nullptr;
+    TDebugWnd1* debug_wnd_ = nullptr;
     bool destroyed_ = false;
     bool sized_ = false;
 };

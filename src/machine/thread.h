@@ -49,6 +49,8 @@ class TSystemThread {
     // Sets the worker's priority from system_thread_priority (0 "Lowest" .. 4 "Highest"); the
     // worker applies it through apply_priority at the top of its next pass.
     void SetPriority(u32 system_thread_priority);
+    // The level last set, clamped to 0-4.
+    u32 requested_priority() const { return requested_priority_.load(std::memory_order_acquire); }
     // Returns once the worker is held at the top of a pass. Brackets nest: only the outermost
     // pause asks the worker, only the outermost continue lets it go.
     void ThreadPause1();

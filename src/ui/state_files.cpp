@@ -87,6 +87,15 @@ std::string StatePathFor(const std::string& chosen) {
     return WithExtension(chosen, ".kivostate");
 }
 
+std::string MemoryPathFor(MemoryRegion r, const std::string& chosen) {
+    switch (r) {
+        case MemoryRegion::XRAM: return WithExtension(chosen, ".kivoxram");
+        case MemoryRegion::VRAM: return WithExtension(chosen, ".kivovram");
+        case MemoryRegion::WRAM: return WithExtension(chosen, ".kivowram");
+    }
+    return chosen;
+}
+
 bool SaveMemory(const TGBSYSF& gb, MemoryRegion r, const std::string& path, std::string* error) {
     return WriteFileSafely(path, RegionData(gb, r), MemoryRegionSize(r), error);
 }

@@ -34,6 +34,10 @@ bool LoadState(TGBSYSF& gb, const std::string& path, std::string* error);
 // The name "Save State..." writes for a chosen name: its extension replaced by ".kivostate".
 std::string StatePathFor(const std::string& chosen);
 
+// The name "Save XRAM...", "Save VRAM..." and "Save WRAM..." write for a chosen name: its
+// extension replaced by ".kivoxram", ".kivovram" or ".kivowram".
+std::string MemoryPathFor(MemoryRegion r, const std::string& chosen);
+
 bool SaveMemory(const TGBSYSF& gb, MemoryRegion r, const std::string& path, std::string* error);
 // Reads at most the region's size from the file's start; a shorter file fills the region only
 // that far (an 8 KB cartridge save replaces bank 0 alone). An unreadable file returns false with

@@ -55,6 +55,28 @@ class FilesTest : public test::TempDirTest {
     std::string error_;
 };
 
+// Whatever extension the user typed, or none, the file gets the command's own.
+TEST(SavePathTest, ChosenNamesTakeTheCommandsExtension) {
+    struct Case {
+        std::string chosen, state, xram, vram, wram;
+    };
+    const Case cases[] = {
+        {"x.sav", "x.kivostate", "x.kivoxram", "x.kivovram", "x.kivowram"},
+        {"x", "x.kivostate", "x.kivoxram", "x.kivovram", "x.kivowram"},
+        {"/d/x.kivostate", "/d/x.kivostate", "/d/x.kivoxram", "/d/x.kivovram", "/d/x.kivowram"},
+        {"/d.e/x.y.z", "/d.e/x.y.kivostate", "/d.e/x.y.kivoxram", "/d.e/x.y.kivovram",
+         "/d.e/x.y.kivowram"},
+        {"/d/.hidden", "/d/.hidden.kivostate", "/d/.hidden.kivoxram", "/d/.hidden.kivovram",
+         "/d/.hidden.kivowram"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(StatePathFor(c.chosen), c.state);
+        EXPECT_EQ(MemoryPathFor(MemoryRegion::XRAM, c.chosen), c.xram);
+        EXPECT_EQ(MemoryPathFor(MemoryRegion::VRAM, c.chosen), c.vram);
+        EXPECT_EQ(MemoryPathFor(MemoryRegion::WRAM, c.chosen), c.wram);
+    }
+}
+
 TEST_F(FilesTest, SavedStateLoadsBackAndSavesToAnIdenticalFile) {
     const auto gb = Filled(1);
     ASSERT_TRUE(SaveState(*gb, PathOf("a.kivostate"), &error_)) << error_;
