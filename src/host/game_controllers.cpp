@@ -73,6 +73,10 @@ void GameControllers::Shutdown() {
     ready_ = false;
 }
 
+int GameControllers::count() const {
+    return static_cast<int>(pads_.size());
+}
+
 GameControllers::Pad* GameControllers::Find(std::int32_t instance_id) {
     auto it = std::find_if(pads_.begin(), pads_.end(),
                            [instance_id](const Pad& pad) { return pad.id == instance_id; });

@@ -45,7 +45,7 @@ class GameControllers {
     void Shutdown();
 
     bool ready() const { return ready_; }
-    int count() const { return static_cast<int>(pads_.size()); }
+    int count() const;  // controllers open
 
   private:
     struct Pad;
