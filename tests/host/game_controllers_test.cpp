@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "support/rom_builder.h"
+#include "support/virtual_pad.h"
 #include "ui/keys.h"
 
 namespace kivo {
@@ -65,43 +66,6 @@ TEST(ControllerMapping, LeftStickPressesPastHalfTravelAndLetsGoBelowTwoFifths) {
     }
 }
 
-// A pretend controller: SDL's virtual joystick with a standard controller's buttons and axes.
-class VirtualPad {
-  public:
-    VirtualPad() {
-        SDL_VirtualJoystickDesc desc{};
-        desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-        desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-        desc.naxes = SDL_CONTROLLER_AXIS_MAX;
-        desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
-        desc.name = "KIVO test controller";
-        const int index = SDL_JoystickAttachVirtualEx(&desc);
-        if (index >= 0) joystick_ = SDL_JoystickOpen(index);
-        if (joystick_) id_ = SDL_JoystickInstanceID(joystick_);
-    }
-    ~VirtualPad() { Unplug(); }
-    bool attached() const { return joystick_ != nullptr; }
-
-    void Button(SDL_GameControllerButton button, bool down) {
-        SDL_JoystickSetVirtualButton(joystick_, button, down ? 1 : 0);
-    }
-    void Axis(SDL_GameControllerAxis axis, Sint16 value) {
-        SDL_JoystickSetVirtualAxis(joystick_, axis, value);
-    }
-    void Unplug() {
-        if (!joystick_) return;
-        SDL_JoystickClose(joystick_);
-        joystick_ = nullptr;
-        for (int i = 0; i < SDL_NumJoysticks(); ++i) {
-            if (SDL_JoystickGetDeviceInstanceID(i) == id_) SDL_JoystickDetachVirtual(i);
-        }
-    }
-
-  private:
-    SDL_Joystick* joystick_ = nullptr;
-    SDL_JoystickID id_ = -1;
-};
-
 class VirtualControllerTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -129,7 +93,7 @@ class VirtualControllerTest : public ::testing::Test {
 TEST_F(VirtualControllerTest, AControllerConnectedWhileRunningPlaysAtOnce) {
     pads.Poll();
     EXPECT_EQ(pads.count(), 0);
-    VirtualPad pad;
+    test::VirtualPad pad;
     ASSERT_TRUE(pad.attached()) << SDL_GetError();
     pads.Poll();
     ASSERT_EQ(pads.count(), 1) << "no mapping for the virtual controller?";
@@ -173,7 +137,7 @@ TEST_F(VirtualControllerTest, AControllerConnectedWhileRunningPlaysAtOnce) {
 }
 
 TEST_F(VirtualControllerTest, KeyboardAndControllerHoldTheSameButton) {
-    VirtualPad pad;
+    test::VirtualPad pad;
     ASSERT_TRUE(pad.attached()) << SDL_GetError();
     pads.Poll();
     ASSERT_EQ(pads.count(), 1);
@@ -200,7 +164,7 @@ TEST_F(VirtualControllerTest, KeyboardAndControllerHoldTheSameButton) {
 }
 
 TEST_F(VirtualControllerTest, UnpluggingReleasesEveryButtonItHeldAndNoOther) {
-    VirtualPad pad, second;
+    test::VirtualPad pad, second;
     ASSERT_TRUE(pad.attached() && second.attached()) << SDL_GetError();
     pads.Poll();
     ASSERT_EQ(pads.count(), 2);
@@ -232,7 +196,7 @@ TEST_F(VirtualControllerTest, UnpluggingReleasesEveryButtonItHeldAndNoOther) {
 }
 
 TEST_F(VirtualControllerTest, ATapBetweenTwoPollsIsStillPlayed) {
-    VirtualPad pad;
+    test::VirtualPad pad;
     ASSERT_TRUE(pad.attached()) << SDL_GetError();
     pads.Poll();
     TakeInterrupt();
@@ -247,7 +211,7 @@ TEST_F(VirtualControllerTest, ATapBetweenTwoPollsIsStillPlayed) {
 }
 
 TEST_F(VirtualControllerTest, ShutdownLetsGoOfTheControllersButtons) {
-    VirtualPad pad;
+    test::VirtualPad pad;
     ASSERT_TRUE(pad.attached()) << SDL_GetError();
     pads.Poll();
     pad.Button(SDL_CONTROLLER_BUTTON_DPAD_DOWN, true);
