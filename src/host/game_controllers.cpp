@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace kivo {
 
@@ -33,15 +34,19 @@ int ControllerButtonKey(int sdl_button) {
 }
 
 std::uint8_t StickDirections(int x, int y, std::uint8_t held) {
-    auto past = [held](int value, int key) {
-        const int threshold = (held >> key & 1) != 0 ? kStickReleaseAt : kStickPressAt;
-        return value >= threshold;
+    const double length = std::hypot(static_cast<double>(x), static_cast<double>(y));
+    if (length < (held != 0 ? kStickReleaseAt : kStickPressAt)) return 0;
+    // A direction is pressed when the stick points within 67.5° of it (sin 22.5° of the length
+    // along its axis), so the eight sectors are equal; a held one stays down to 72.5°.
+    auto toward = [&](double along, int key) {
+        const double share = (held >> key & 1) != 0 ? 0.30 : 0.3827;
+        return along > share * length;
     };
     std::uint8_t bits = 0;
-    if (past(x, KEY_RIGHT)) bits |= 1u << KEY_RIGHT;
-    if (past(-x, KEY_LEFT)) bits |= 1u << KEY_LEFT;
-    if (past(-y, KEY_UP)) bits |= 1u << KEY_UP;
-    if (past(y, KEY_DOWN)) bits |= 1u << KEY_DOWN;
+    if (toward(x, KEY_RIGHT)) bits |= 1u << KEY_RIGHT;
+    if (toward(-x, KEY_LEFT)) bits |= 1u << KEY_LEFT;
+    if (toward(-y, KEY_UP)) bits |= 1u << KEY_UP;
+    if (toward(y, KEY_DOWN)) bits |= 1u << KEY_DOWN;
     return bits;
 }
 

@@ -21,8 +21,10 @@ namespace kivo {
 // The console button (KEY_RIGHT .. KEY_START) an SDL_GameControllerButton plays; -1 for none.
 int ControllerButtonKey(int sdl_button);
 
-// The left stick's dead zone: a direction is pressed past half the travel and let go below 40%,
-// so a stick resting near the edge does not chatter presses.
+// The left stick's dead zone is round: nothing is pressed until the stick is pushed past half its
+// travel in any direction, and what is pressed lets go only below 40%, so a stick resting near
+// the edge does not chatter presses. Past it the stick plays one of eight directions, each a 45°
+// sector (a diagonal holds two buttons), with a little overlap kept while a direction is held.
 inline constexpr int kStickPressAt = 16384;
 inline constexpr int kStickReleaseAt = 13107;
 // The direction bits (1 << KEY_RIGHT, ...) the left stick holds at axis values x and y (SDL's

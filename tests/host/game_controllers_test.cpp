@@ -40,25 +40,29 @@ TEST(ControllerMapping, FaceButtonsByPositionDPadStartAndBack) {
     EXPECT_EQ(played, 0xFF) << "every console button has a controller button";
 }
 
-TEST(ControllerMapping, LeftStickPressesPastHalfTravelAndLetsGoBelowTwoFifths) {
+TEST(ControllerMapping, LeftStickHasARoundDeadZoneAndEightEqualSectors) {
     constexpr u8 R = 1 << KEY_RIGHT, L = 1 << KEY_LEFT, U = 1 << KEY_UP, D = 1 << KEY_DOWN;
     const struct {
         int x, y;
         u8 before, after;
     } cases[] = {
         {0, 0, 0, 0},
-        {16383, -16383, 0, 0},           // just inside the dead zone
-        {16384, 0, 0, R},                // half travel
-        {-16384, 0, 0, L},               //
-        {0, -32768, 0, U},               // full travel up
-        {0, 32767, 0, D},                //
-        {23170, 23170, 0, R | D},        // a diagonal at full travel holds both
-        {14000, 0, R, R},                // easing back: still held above 40%
-        {14000, 0, 0, 0},                // but not pressed from rest
-        {13106, 0, R, 0},                // below 40% lets go
-        {-14000, -14000, L | U, L | U},  //
-        {-14000, 32767, L | U, L | D},   // up let go at once when the stick swings down
-        {32767, 0, L, R},                // from left straight to right
+        {16383, 0, 0, 0},               // just inside the dead zone
+        {16384, 0, 0, R},               // half travel
+        {-16384, 0, 0, L},              //
+        {0, -32768, 0, U},              // full travel up
+        {0, 32767, 0, D},               //
+        {11500, 11500, 0, 0},           // a diagonal inside the round zone...
+        {13902, 13902, 0, R | D},       // ...and at 60% travel, where each axis alone is below half
+        {14000, 0, R, R},               // easing back: still held above 40%
+        {14000, 0, 0, 0},               // but not pressed from rest
+        {13106, 0, R, 0},               // below 40% lets go
+        {25981, -15000, 0, R | U},      // 30° above right: the up-right sector
+        {28191, -10261, 0, R},          // 20°: right alone
+        {28191, -10261, R | U, R | U},  // but a held Up stays down there
+        {28978, -7765, R | U, R},       // and lets go by 15°
+        {-14000, 32767, L | U, L | D},  // up let go at once when the stick swings down
+        {32767, 0, L, R},               // from left straight to right
     };
     for (const auto& c : cases) {
         EXPECT_EQ(StickDirections(c.x, c.y, c.before), c.after)
