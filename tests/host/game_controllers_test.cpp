@@ -140,33 +140,6 @@ TEST_F(VirtualControllerTest, AControllerConnectedWhileRunningPlaysAtOnce) {
     EXPECT_EQ(Directions(), 0x0F);
 }
 
-TEST_F(VirtualControllerTest, KeyboardAndControllerHoldTheSameButton) {
-    test::VirtualPad pad;
-    ASSERT_TRUE(pad.attached()) << SDL_GetError();
-    pads.Poll();
-    ASSERT_EQ(pads.count(), 1);
-
-    // Pressed on the keyboard (Return is Start), released on the controller... still held.
-    KeyDown(*gb, holds, 0x0D);
-    pad.Button(SDL_CONTROLLER_BUTTON_START, true);
-    pads.Poll();
-    pad.Button(SDL_CONTROLLER_BUTTON_START, false);
-    pads.Poll();
-    EXPECT_TRUE(Down(KEY_START));
-    KeyUp(*gb, holds, 0x0D);
-    EXPECT_FALSE(Down(KEY_START));
-
-    // Pressed on the controller, released on the keyboard.
-    pad.Button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
-    pads.Poll();
-    KeyDown(*gb, holds, 0x26);
-    KeyUp(*gb, holds, 0x26);
-    EXPECT_TRUE(Down(KEY_UP));
-    pad.Button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
-    pads.Poll();
-    EXPECT_FALSE(Down(KEY_UP));
-}
-
 TEST_F(VirtualControllerTest, UnpluggingReleasesEveryButtonItHeldAndNoOther) {
     test::VirtualPad pad, second;
     ASSERT_TRUE(pad.attached() && second.attached()) << SDL_GetError();
