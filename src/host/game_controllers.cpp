@@ -3,6 +3,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace kivo {
@@ -15,6 +16,7 @@ struct GameControllers::Pad {
     int x = 0, y = 0;           // the left stick
     std::uint8_t stick = 0;     // directions the stick holds
     std::uint8_t held = 0;      // console buttons this controller holds
+    std::array<std::uint32_t, 8> pressed_at{};  // the poll that pressed each held button
 };
 
 int ControllerButtonKey(int sdl_button) {
@@ -130,11 +132,17 @@ void GameControllers::Apply(Pad& pad) {
         const int key = (pad.buttons >> button & 1u) != 0 ? ControllerButtonKey(button) : -1;
         if (key >= 0) held |= static_cast<std::uint8_t>(1u << key);
     }
+    // A button let go before its shortest hold has passed stays down until a later poll.
+    for (int key = 0; key < 8; ++key) {
+        if ((pad.held >> key & 1) != 0 && polls_ - pad.pressed_at[key] < kShortestHoldPolls)
+            held |= static_cast<std::uint8_t>(1u << key);
+    }
     const std::uint8_t changed = held ^ pad.held;
     pad.held = held;
     for (int key = 0; key < 8; ++key) {
         if ((changed >> key & 1) == 0) continue;
         if ((held >> key & 1) != 0) {
+            pad.pressed_at[key] = polls_;
             holds_.Press(gb_, key, pad.source);
         } else {
             holds_.Release(gb_, key, pad.source);
@@ -144,6 +152,8 @@ void GameControllers::Apply(Pad& pad) {
 
 void GameControllers::Poll() {
     if (!ready_) return;
+    ++polls_;
+    for (Pad& pad : pads_) Apply(pad);  // the short presses whose time is up
     SDL_Event event;
     while (SDL_PollEvent(&event) != 0) {
         switch (event.type) {

@@ -3,6 +3,10 @@
 // console), Start plays Start and Back plays Select. Each controller is a source of the window's
 // button holds, so a controller and the keyboard may hold the same button at once.
 //
+// A press is held for at least two polls (16 ms at the window's 8 ms, about one console frame),
+// even when the release arrives sooner: a game reads its buttons once a frame and would miss a
+// tap whose press and release came in the same poll.
+//
 // Everything here runs on the GUI thread: Poll drains SDL's event queue (this program reads no
 // other SDL events) and turns the controller events into presses and releases on the machine,
 // which the worker reads without ever being paused. Controllers connected while running are
@@ -33,6 +37,8 @@ std::uint8_t StickDirections(int x, int y, std::uint8_t held);
 
 class GameControllers {
   public:
+    static constexpr std::uint32_t kShortestHoldPolls = 2;
+
     GameControllers(TGBSYSF& gb, ButtonHolds& holds);
     ~GameControllers();
     GameControllers(const GameControllers&) = delete;
@@ -59,6 +65,7 @@ class GameControllers {
     TGBSYSF& gb_;
     ButtonHolds& holds_;
     bool ready_ = false;
+    std::uint32_t polls_ = 0;
     std::vector<Pad> pads_;
 };
 
