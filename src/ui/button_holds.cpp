@@ -9,7 +9,7 @@ void ButtonHolds::Press(TGBSYSF& gb, int button, int source) {
 }
 
 void ButtonHolds::Release(TGBSYSF& gb, int button, int source) {
-    if (!HeldBy(button, source)) return;
+    if (!Valid(button, source)) return;
     holders_[button] &= ~(1u << source);
     if (holders_[button] == 0) gb.ReleaseButton(button);
 }

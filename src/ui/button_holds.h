@@ -20,8 +20,9 @@ class ButtonHolds {
     // Always presses the button on the machine (which requests the joypad interrupt), even when
     // another source already holds it: a second press is a press for the program too.
     void Press(TGBSYSF& gb, int button, int source);
-    // Releases the button on the machine once no source holds it any more. A release from a
-    // source that does not hold the button changes nothing.
+    // Releases the button on the machine unless another source still holds it. With no other
+    // holder the bit is set even when this source never pressed it, as a key release always
+    // does (a state loaded with the button down is let go by its key).
     void Release(TGBSYSF& gb, int button, int source);
     // Releases every button the source holds (a controller unplugged mid-game).
     void ReleaseAll(TGBSYSF& gb, int source);

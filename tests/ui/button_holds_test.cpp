@@ -54,7 +54,7 @@ TEST_F(ButtonHoldsTest, PressOnOneSourceReleaseOnTheOther) {
     EXPECT_FALSE(Down(KEY_LEFT));
 }
 
-TEST_F(ButtonHoldsTest, AReleaseFromASourceThatDoesNotHoldTheButtonChangesNothing) {
+TEST_F(ButtonHoldsTest, AReleaseFromASourceThatDoesNotHoldTheButtonLetsGoOnlyWhenNoneDoes) {
     holds.Press(*gb, KEY_START, kPad);
     holds.Release(*gb, KEY_START, ButtonHolds::kKeyboard);
     holds.Release(*gb, KEY_START, kOtherPad);
@@ -67,6 +67,12 @@ TEST_F(ButtonHoldsTest, AReleaseFromASourceThatDoesNotHoldTheButtonChangesNothin
     holds.Release(*gb, KEY_START, -1);
     EXPECT_FALSE(Down(KEY_B));
     EXPECT_TRUE(Down(KEY_START));
+
+    // A button down on the machine that no source holds (a state loaded with it pressed) is let
+    // go by a release, as a key release always sets its bit.
+    gb->PressButton(KEY_SELECT);
+    holds.Release(*gb, KEY_SELECT, ButtonHolds::kKeyboard);
+    EXPECT_FALSE(Down(KEY_SELECT));
 }
 
 TEST_F(ButtonHoldsTest, ReleaseAllLetsGoOnlyWhatNoOtherSourceHolds) {
