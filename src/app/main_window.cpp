@@ -25,6 +25,7 @@
 #include "app/qt_presenter.h"
 #include "app/screen_view.h"
 #include "app/vk_keys.h"
+#include "host/game_controllers.h"
 #include "host/sdl_sound_output.h"
 #include "host/thread_priority.h"
 #include "ui/cart_info.h"
@@ -175,6 +176,11 @@ void TMainWnd::FormCreate() {
         gb_->sound_output = sound_.get();
         sound_->InitSound();
     }
+    controllers_ = std::make_unique<GameControllers>(*gb_, holds_);
+    controllers_->Init();
+    pad_timer_ = new QTimer(this);
+    connect(pad_timer_, &QTimer::timeout, this, [this] { controllers_->Poll(); });
+    pad_timer_->start(8);
 
     gb_->HardReset();
     presenter_->UpdateDestRect();
@@ -196,6 +202,8 @@ void TMainWnd::FormDestroy() {
     if (sound_) sound_->StopSound();
     CloseCurrentRom();
     timer_->stop();
+    pad_timer_->stop();
+    controllers_->Shutdown();
     thread_->ThreadExit();
     presenter_->ReleaseVideo();
     if (sound_) sound_->ReleaseSound();
@@ -517,14 +525,14 @@ void TMainWnd::ShowErrorMessage(const std::string& text) {
 // ---- keyboard and drops ----
 
 void TMainWnd::keyPressEvent(QKeyEvent* event) {
-    KeyDown(*gb_, VirtualKeyCode(event->key(), event->modifiers()));
+    KeyDown(*gb_, holds_, VirtualKeyCode(event->key(), event->modifiers()));
 }
 
 void TMainWnd::keyReleaseEvent(QKeyEvent* event) {
     // A held key repeats its press, as the keyboard does; the releases the toolkit adds between
     // the repeats would let the button go for an instant.
     if (event->isAutoRepeat()) return;
-    KeyUp(*gb_, VirtualKeyCode(event->key(), event->modifiers()));
+    KeyUp(*gb_, holds_, VirtualKeyCode(event->key(), event->modifiers()));
 }
 
 void TMainWnd::dragEnterEvent(QDragEnterEvent* event) {

@@ -17,6 +17,7 @@
 #include "machine/gbsys.h"
 #include "machine/pacer.h"
 #include "machine/thread.h"
+#include "ui/button_holds.h"
 #include "ui/state_files.h"
 
 class QAction;
@@ -26,6 +27,7 @@ class QTimer;
 
 namespace kivo {
 
+class GameControllers;
 class QtPresenter;
 class TDebugWnd1;
 class TOptionsDlg1;
@@ -136,6 +138,9 @@ class TMainWnd : public QMainWindow {
     std::unique_ptr<TSystemThread> thread_;
     std::unique_ptr<QtPresenter> presenter_;
     std::unique_ptr<SdlSoundOutput> sound_;
+    ButtonHolds holds_;  // the keyboard's and the game controllers' holds on the buttons
+    std::unique_ptr<GameControllers> controllers_;
+    QTimer* pad_timer_ = nullptr;  // polls the game controllers
     ScreenView* screen_ = nullptr;
     QLabel* status_label_ = nullptr;
     QTimer* timer_ = nullptr;

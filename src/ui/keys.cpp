@@ -215,6 +215,20 @@ void KeyUp(TGBSYSF& gb, u32 code) {
     if (index >= 0) gb.ReleaseButton(index);
 }
 
+void KeyDown(TGBSYSF& gb, ButtonHolds& holds, u32 code) {
+    const int index = FindBinding(gb, code);
+    if (index >= 0) {
+        holds.Press(gb, index, ButtonHolds::kKeyboard);
+    } else {
+        gb.RequestInterrupt(irq::JOYPAD);
+    }
+}
+
+void KeyUp(TGBSYSF& gb, ButtonHolds& holds, u32 code) {
+    const int index = FindBinding(gb, code);
+    if (index >= 0) holds.Release(gb, index, ButtonHolds::kKeyboard);
+}
+
 std::string KeyListLine(const TGBSYSF& gb, int index) {
     index &= 7;
     return std::string(kButtonNames[index]) + " : " + KeyCodeName(gb.JoyPad_Keys[index]);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "machine/gbsys.h"
+#include "ui/button_holds.h"
 
 namespace kivo {
 
@@ -22,6 +23,10 @@ std::string KeyCodeName(u32 code);
 // only the earlier one is played. Every press requests the joypad interrupt, bound or not.
 void KeyDown(TGBSYSF& gb, u32 code);
 void KeyUp(TGBSYSF& gb, u32 code);
+// The same, as the keyboard source of the window's button holds: a button also held by a game
+// controller stays down when its key is released.
+void KeyDown(TGBSYSF& gb, ButtonHolds& holds, u32 code);
+void KeyUp(TGBSYSF& gb, ButtonHolds& holds, u32 code);
 
 // One line of the options dialog's key list: "<button name> : <key name>".
 std::string KeyListLine(const TGBSYSF& gb, int index);
