@@ -1,5 +1,6 @@
 #include "host/wav_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -63,6 +64,14 @@ void WavWriter::StreamSoundBlock(const std::uint8_t* block) {
     if (std::fwrite(block, 1, kBlockBytes, temp_.file()) != kBlockBytes) {
         write_errno_ = errno ? errno : EIO;
     }
+}
+
+void WavWriter::AppendPartialBlock(const std::uint8_t* frames, std::size_t bytes) {
+    if (!temp_.file() || write_errno_ != 0 || bytes == 0) return;
+    bytes = std::min<std::size_t>(bytes, kBlockBytes) & ~std::size_t{3};
+    data_bytes_ += bytes;
+    if (data_bytes_ > kMaxDataBytes) return;  // reported by Finish
+    if (std::fwrite(frames, 1, bytes, temp_.file()) != bytes) write_errno_ = errno ? errno : EIO;
 }
 
 bool WavWriter::Finish(std::string* error) {

@@ -47,10 +47,15 @@ std::size_t MemoryRegionSize(MemoryRegion r) {
     return 0;
 }
 
-bool SaveState(const TGBSYSF& gb, const std::string& path, std::string* error) {
+std::vector<u8> StateFileImage(const TGBSYSF& gb) {
     std::vector<u8> image(kStateFileBytes);
     std::memcpy(image.data(), &gb.memory, kStateRegionsBytes);
     std::memcpy(image.data() + kStateRegionsBytes, &gb.state, sizeof(GbState));
+    return image;
+}
+
+bool SaveState(const TGBSYSF& gb, const std::string& path, std::string* error) {
+    const std::vector<u8> image = StateFileImage(gb);
     return WriteFileSafely(path, image.data(), image.size(), error);
 }
 
