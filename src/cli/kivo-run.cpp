@@ -15,10 +15,12 @@
 // are they renamed into place, so exit status 1 always means that no output file is new. A
 // device or FIFO named as an output (/dev/null, /dev/stdout) is written in place, never
 // replaced. SIGINT and SIGTERM remove the temporary files before the program ends.
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -262,13 +264,17 @@ class OutputFiles {
 
   private:
     bool WriteState(const TGBSYSF& gb, std::string* error) {
-        const std::vector<u8> image = StateFileImage(gb);
-        if (std::fwrite(image.data(), 1, image.size(), state_file_.file()) != image.size() ||
-            !state_file_.Close(error)) {
-            if (error->empty()) *error = args_.save_state + ": write error";
+        return WriteAll(state_file_, StateFileImage(gb), error);
+    }
+
+    static bool WriteAll(TempFile& file, const std::vector<u8>& bytes, std::string* error) {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), file.file()) != bytes.size()) {
+            const int saved = errno;
+            file.Discard();
+            *error = file.target() + ": cannot be written: " + std::strerror(saved ? saved : EIO);
             return false;
         }
-        return true;
+        return file.Close(error);
     }
 
     // The picture handed over last, or the frame buffer when no frame was handed over.
@@ -284,12 +290,7 @@ class OutputFiles {
             *error = args_.screenshot + ": " + *error;
             return false;
         }
-        if (std::fwrite(png.data(), 1, png.size(), screenshot_file_.file()) != png.size() ||
-            !screenshot_file_.Close(error)) {
-            if (error->empty()) *error = args_.screenshot + ": write error";
-            return false;
-        }
-        return true;
+        return WriteAll(screenshot_file_, png, error);
     }
 
     const RunArgs& args_;

@@ -220,7 +220,8 @@ bool TempFile::Close(std::string* error) {
         file_ = nullptr;
         if (!ok) {
             Discard();
-            return Fail(error, target_, saved ? std::strerror(saved) : "write error");
+            return Fail(error, target_,
+                        std::string("cannot be written: ") + std::strerror(saved ? saved : EIO));
         }
         return true;
     }
@@ -235,7 +236,8 @@ bool TempFile::Close(std::string* error) {
     file_ = nullptr;
     if (!ok) {
         Discard();
-        return Fail(error, target_, saved ? std::strerror(saved) : "write error");
+        return Fail(error, target_,
+                    std::string("cannot be written: ") + std::strerror(saved ? saved : EIO));
     }
     return true;
 }

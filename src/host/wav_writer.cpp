@@ -82,7 +82,8 @@ bool WavWriter::Finish(std::string* error) {
         return false;
     };
     if (!temp_.file()) return fail("no recording open");
-    if (write_errno_ != 0) return fail(std::strerror(write_errno_));
+    if (write_errno_ != 0)
+        return fail(std::string("cannot be written: ") + std::strerror(write_errno_));
     if (data_bytes_ > kMaxDataBytes) return fail("too much sound for one WAV file");
     std::uint8_t header[kWavHeaderBytes];
     MakeHeader(header, static_cast<std::uint32_t>(data_bytes_));
