@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build and the tests need, only those that are missing. The
-# last three run the window's end-to-end test: a virtual display, X key events and screenshots.
+# Installs the Debian 12 packages the build and the tests need, only those that are missing.
+# xvfb, xdotool and imagemagick run the window's end-to-end test (a virtual display, X key events
+# and screenshots); clang and libclang-rt-14-dev (which holds libFuzzer) build the fuzz targets.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-          libbenchmark-dev libpng-dev libsdl2-dev qt6-base-dev xvfb xdotool imagemagick)
+          libbenchmark-dev libpng-dev libsdl2-dev qt6-base-dev xvfb xdotool imagemagick
+          clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -77,6 +77,18 @@ bool LoadState(TGBSYSF& gb, const std::string& path, std::string* error) {
         }
         return false;
     }
+    return LoadStateImage(gb, image, path, error);
+}
+
+bool LoadStateImage(TGBSYSF& gb, const std::vector<u8>& image, const std::string& name,
+                    std::string* error) {
+    if (image.size() != kStateFileBytes) {
+        if (error) {
+            *error = name + ": not a state file (" + std::to_string(image.size()) +
+                     " bytes; a state file has " + std::to_string(kStateFileBytes) + ")";
+        }
+        return false;
+    }
     std::memcpy(&gb.memory, image.data(), kStateRegionsBytes);
     std::memcpy(&gb.state, image.data() + kStateRegionsBytes, sizeof(GbState));
     // Sound output resumes at the sample the state had reached, so the loaded state alone

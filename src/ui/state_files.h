@@ -34,6 +34,9 @@ bool SaveState(const TGBSYSF& gb, const std::string& path, std::string* error);
 // with the reason and leaves the machine untouched. Then remaps the switchable ROM bank the
 // state names.
 bool LoadState(TGBSYSF& gb, const std::string& path, std::string* error);
+// LoadState on bytes already read: `name` stands for the file in messages.
+bool LoadStateImage(TGBSYSF& gb, const std::vector<u8>& image, const std::string& name,
+                    std::string* error);
 // The name "Save State..." writes for a chosen name: its extension replaced by ".kivostate".
 std::string StatePathFor(const std::string& chosen);
 
