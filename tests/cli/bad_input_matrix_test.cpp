@@ -349,10 +349,17 @@ enum class Out {
 };
 
 const char* Name(Out out) {
-    static const char* names[] = {
-        "new file",          "existing file",        "directory",      "FIFO, no reader",
-        "link to /dev/null", "link to /dev/full",    "missing folder", "read-only folder",
-        "full disk",         "spaces and non-ASCII", "255-byte name"};
+    static const char* names[] = {"new file",
+                                  "existing file",
+                                  "directory",
+                                  "FIFO, no reader",
+                                  "link to a null device",
+                                  "link to a full device",
+                                  "missing folder",
+                                  "read-only folder",
+                                  "full disk",
+                                  "spaces and non-ASCII",
+                                  "255-byte name"};
     return names[static_cast<int>(out)];
 }
 
@@ -384,8 +391,13 @@ class WriteMatrixTest : public MatrixTest {
             case Out::FullDisk: WriteText(name, kPrevious); break;
             case Out::Directory: fs::create_directory(dir_ / name); break;
             case Out::Fifo: ::mkfifo(Path(name).c_str(), 0666); break;
-            case Out::DevNull: fs::create_symlink("/dev/null", dir_ / name); break;
-            case Out::DevFull: fs::create_symlink("/dev/full", dir_ / name); break;
+            // Devices of the test folder as root, else the system's (see Device).
+            case Out::DevNull:
+                fs::create_symlink(Device("null", "/dev/null", 3), dir_ / name);
+                break;
+            case Out::DevFull:
+                fs::create_symlink(Device("full", "/dev/full", 7), dir_ / name);
+                break;
             case Out::MissingFolder: name = "no such folder/" + name; break;
             case Out::ReadOnlyFolder:
                 fs::create_directory(dir_ / "locked");
@@ -412,11 +424,15 @@ class WriteMatrixTest : public MatrixTest {
             case Out::Directory: EXPECT_TRUE(fs::is_directory(path)); break;
             case Out::Fifo: EXPECT_TRUE(fs::is_fifo(path)); break;
             case Out::DevNull:
-            case Out::DevFull: EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path))); break;
+            case Out::DevFull:
+                EXPECT_TRUE(fs::is_symlink(fs::symlink_status(path)));
+                EXPECT_TRUE(fs::is_character_file(path));
+                break;
             case Out::MissingFolder: EXPECT_FALSE(fs::exists(fs::path(path).parent_path())); break;
             default: break;
         }
         EXPECT_TRUE(fs::is_character_file("/dev/null"));
+        EXPECT_TRUE(fs::is_character_file("/dev/full"));
         EXPECT_FALSE(TemporaryFileLeft());
     }
     static bool Skipped(Out out) { return out == Out::ReadOnlyFolder && IsRoot(); }

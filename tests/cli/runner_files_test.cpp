@@ -39,31 +39,27 @@ class RunnerFilesTest : public test::KivoRunTest {
 };
 
 TEST_F(RunnerFilesTest, DevicesAndLinksToThemAreWrittenInPlaceNeverReplaced) {
-    const char* outputs[] = {"null.kivostate", "null.png", "null.wav"};
-    for (const char* name : outputs) fs::create_symlink("/dev/null", dir_ / name);
-    if (::geteuid() == 0) {
-        // As root a device node can be made here; replacing it would be replacing /dev/null.
-        ASSERT_EQ(::mknod(Path("node.wav").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
-    }
-    const std::string line =
-        "--demo --slices 1 --save-state @null.kivostate --screenshot @null.png "
-        "--wav " +
-        std::string(::geteuid() == 0 ? "@node.wav" : "@null.wav");
-    const test::RunResult r = Run(line);
+    // A device named directly, and links to it.
+    const std::string node = Device("null.wav", "/dev/null", 3);
+    const char* links[] = {"null.kivostate", "null.png"};
+    for (const char* name : links) fs::create_symlink(node, dir_ / name);
+    const test::RunResult r = Run(
+        "--demo --slices 1 --save-state @null.kivostate --screenshot @null.png --wav @null.wav");
     EXPECT_EQ(r.status, 0) << r.err;
-    for (const char* name : outputs) {
+    for (const char* name : links) {
         EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir_ / name))) << name;
     }
-    if (::geteuid() == 0) {
-        EXPECT_TRUE(fs::is_character_file(fs::symlink_status(dir_ / "node.wav")));
-    }
+    EXPECT_TRUE(fs::is_character_file(node));
     EXPECT_TRUE(fs::is_character_file(fs::symlink_status("/dev/null")));
     EXPECT_FALSE(HasTemporaryFile());
 }
 
 TEST_F(RunnerFilesTest, ScreenshotToStdoutThroughAPipe) {
+    // As root, /dev/fd/1 (names under /dev all take the same path): should writing in place
+    // ever break, a root run of this test must not be able to replace the system's /dev/stdout.
+    const std::string stdout_name = ::geteuid() == 0 ? "/dev/fd/1" : "/dev/stdout";
     const test::RunResult r =
-        Run("--demo --slices 1 --screenshot /dev/stdout", "| cat > '" + Path("piped") + "'");
+        Run("--demo --slices 1 --screenshot " + stdout_name, "| cat > '" + Path("piped") + "'");
     ASSERT_EQ(r.status, 0) << r.err;
     // The texts first, then the picture: stdout is written before any output is committed.
     const std::string piped = ReadText("piped");
@@ -74,18 +70,18 @@ TEST_F(RunnerFilesTest, ScreenshotToStdoutThroughAPipe) {
 
 TEST_F(RunnerFilesTest, AFailedCommitIntoADeviceOrFifoLeavesNoNewFile) {
     ASSERT_EQ(::mkfifo(Path("unread.wav").c_str(), 0666), 0);
-    // /dev/full takes nothing; a FIFO that nobody reads would block the run for ever.
-    for (const std::string& wav : {std::string("/dev/full"), Path("unread.wav")}) {
+    // A full device takes nothing; a FIFO that nobody reads would block the run for ever.
+    const std::string full = Device("full.wav", "/dev/full", 7);
+    for (const std::string& wav : {full, Path("unread.wav")}) {
         const test::RunResult r =
-            Run("--demo --slices 1 --save-state @a.kivostate --screenshot "
-                "@a.png --wav " +
-                wav);
+            Run("--demo --slices 1 --save-state @a.kivostate --screenshot @a.png --wav " + wav);
         EXPECT_EQ(r.status, 1) << wav;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_NE(r.err.find(wav), std::string::npos) << r.err;
-        EXPECT_EQ(FileCount(), 1u) << wav;
+        EXPECT_EQ(FileCount(), 2u) << wav;
     }
     EXPECT_TRUE(fs::is_fifo(dir_ / "unread.wav"));
+    EXPECT_TRUE(fs::is_character_file(full));
 }
 
 TEST_F(RunnerFilesTest, ExitOneAfterAFailedStdoutMeansNoNewOutputFile) {
