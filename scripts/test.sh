@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer build, and a ThreadSanitizer build of the threaded parts (the worker
 # and its handshake, pacing, the sound output's audio thread) with their tests. Third-party test
 # ROMs are taken from KIVO_TEST_ROMS when it is set, otherwise from the build's default folder;
-# tests that need them skip without them.
+# tests that need them skip without them. Last, the libFuzzer targets run (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -13,3 +13,5 @@ for preset in release sanitize tsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+# The fuzz targets, each for KIVO_FUZZ_SECONDS seconds (default 30).
+scripts/fuzz.sh

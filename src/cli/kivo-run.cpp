@@ -11,10 +11,16 @@
 // line on stderr, and no output file written), 2 a usage error. Messages never go to stdout.
 //
 // Output files are all-or-nothing: each is written to a temporary file beside its target while
-// the run goes on, and only when every one of them is complete are they renamed into place.
+// the run goes on, and only when every one of them is complete and the texts have reached stdout
+// are they renamed into place, so exit status 1 always means that no output file is new. A
+// device or FIFO named as an output (/dev/null, /dev/stdout) is written in place, never
+// replaced. SIGINT and SIGTERM remove the temporary files before the program ends.
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -215,26 +221,60 @@ class OutputFiles {
     // The sound output of the run: the WAV recording, or nothing.
     SoundOutput* sound_output() { return args_.wav.empty() ? nullptr : &wav_; }
 
-    bool WriteAndCommit(const TGBSYSF& gb, const NullPresenter& presenter, std::string* error) {
+    // Notes where the run starts in the machine's sample block, for the WAV's last part.
+    void RunStarts(const TGBSYSF& gb) {
+        blocks_at_start_ = wav_.blocks();
+        fill_at_start_ = static_cast<u32>(gb.state.snd_buffer_fill) & (kBlockFrames - 1);
+    }
+
+    // Completes every output in its temporary file; nothing is moved into place yet.
+    bool Write(const TGBSYSF& gb, const NullPresenter& presenter, std::string* error) {
         if (!args_.save_state.empty() && !WriteState(gb, error)) return false;
         if (!args_.screenshot.empty() && !WriteScreenshot(gb, presenter, error)) return false;
-        if (!args_.wav.empty() && !wav_.Finish(error)) return false;
-        if (!args_.save_state.empty() && !state_file_.Commit(error)) return false;
-        if (!args_.screenshot.empty() && !screenshot_file_.Commit(error)) return false;
-        return args_.wav.empty() || wav_.Commit(error);
+        if (!args_.wav.empty()) {
+            // The frames mixed since the last complete block: the machine hands over whole blocks
+            // only, and without them the recording would stop up to 93 ms before the run did.
+            const u32 fill = static_cast<u32>(gb.state.snd_buffer_fill) & (kBlockFrames - 1);
+            const u32 first = wav_.blocks() == blocks_at_start_ ? fill_at_start_ : 0;
+            if (fill > first) {
+                wav_.AppendPartialBlock(gb.memory.sample_buffer + first * 4,
+                                        std::size_t{fill - first} * 4);
+            }
+            if (!wav_.Finish(error)) return false;
+        }
+        return true;
+    }
+
+    // Moves the outputs into place: first those written into a device or FIFO (they can still
+    // fail, /dev/full), then the renames, which cannot fail short of the folder vanishing.
+    bool Commit(std::string* error) {
+        for (const bool direct : {true, false}) {
+            if (!args_.save_state.empty() && state_file_.direct() == direct &&
+                !state_file_.Commit(error)) {
+                return false;
+            }
+            if (!args_.screenshot.empty() && screenshot_file_.direct() == direct &&
+                !screenshot_file_.Commit(error)) {
+                return false;
+            }
+            if (!args_.wav.empty() && wav_.direct() == direct && !wav_.Commit(error)) return false;
+        }
+        return true;
     }
 
   private:
     bool WriteState(const TGBSYSF& gb, std::string* error) {
-        if (!state_file_.Close(error)) return false;
-        if (!SaveState(gb, state_file_.temp_path(), error)) {
-            // Name the file the user asked for, not the temporary one.
-            const std::string prefix = state_file_.temp_path() + ": ";
-            if (error->compare(0, prefix.size(), prefix) == 0) error->erase(0, prefix.size());
-            *error = args_.save_state + ": " + *error;
+        return WriteAll(state_file_, StateFileImage(gb), error);
+    }
+
+    static bool WriteAll(TempFile& file, const std::vector<u8>& bytes, std::string* error) {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), file.file()) != bytes.size()) {
+            const int saved = errno;
+            file.Discard();
+            *error = file.target() + ": cannot be written: " + std::strerror(saved ? saved : EIO);
             return false;
         }
-        return true;
+        return file.Close(error);
     }
 
     // The picture handed over last, or the frame buffer when no frame was handed over.
@@ -250,17 +290,14 @@ class OutputFiles {
             *error = args_.screenshot + ": " + *error;
             return false;
         }
-        if (std::fwrite(png.data(), 1, png.size(), screenshot_file_.file()) != png.size() ||
-            !screenshot_file_.Close(error)) {
-            if (error->empty()) *error = args_.screenshot + ": write error";
-            return false;
-        }
-        return true;
+        return WriteAll(screenshot_file_, png, error);
     }
 
     const RunArgs& args_;
     TempFile state_file_, screenshot_file_;
     WavWriter wav_;
+    std::uint64_t blocks_at_start_ = 0;
+    u32 fill_at_start_ = 0;
 };
 
 // The texts on stdout: --cart-info, --disasm, --mem, --regs, the --benchmark figures and the
@@ -322,14 +359,38 @@ int Run(const RunArgs& args) {
     if (!OpenCartridge(gb, args, &error)) return Error(error);
 
     RunTotals totals;
+    outputs.RunStarts(gb);
     if (!RunMachine(gb, presenter, args, &totals, &error)) return Error(error);
     gb.presenter = nullptr;
     gb.sound_output = nullptr;
 
-    if (!outputs.WriteAndCommit(gb, presenter, &error)) return Error(error);
+    // The texts reach stdout before any file is moved into place: a failed write there (a full
+    // disk, a closed pipe) ends the run with status 1 and no new output file.
+    if (!outputs.Write(gb, presenter, &error)) return Error(error);
     PrintTexts(gb, args, totals);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) return Error("cannot write to stdout");
+    if (!outputs.Commit(&error)) return Error(error);
     return 0;
+}
+
+// Ctrl-C or a kill: the temporary files go, the targets stay as they were, and the program
+// ends by the signal as it would have without this handler.
+void OnInterrupt(int signal_number) {
+    RemoveTemporaryFilesNow();
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+void RemoveTemporaryFilesOnInterrupt() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (const int signal_number : {SIGINT, SIGTERM}) {
+        struct sigaction old {};
+        // A signal ignored by whoever started us (nohup, a background job) stays ignored.
+        if (sigaction(signal_number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        sigaction(signal_number, &action, nullptr);
+    }
 }
 
 }  // namespace
@@ -345,5 +406,6 @@ int main(int argc, char** argv) {
         std::printf("%s\n", kUsage);
         return 0;
     }
+    RemoveTemporaryFilesOnInterrupt();
     return Run(args);
 }

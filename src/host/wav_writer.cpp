@@ -1,5 +1,6 @@
 #include "host/wav_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -65,6 +66,14 @@ void WavWriter::StreamSoundBlock(const std::uint8_t* block) {
     }
 }
 
+void WavWriter::AppendPartialBlock(const std::uint8_t* frames, std::size_t bytes) {
+    if (!temp_.file() || write_errno_ != 0 || bytes == 0) return;
+    bytes = std::min<std::size_t>(bytes, kBlockBytes) & ~std::size_t{3};
+    data_bytes_ += bytes;
+    if (data_bytes_ > kMaxDataBytes) return;  // reported by Finish
+    if (std::fwrite(frames, 1, bytes, temp_.file()) != bytes) write_errno_ = errno ? errno : EIO;
+}
+
 bool WavWriter::Finish(std::string* error) {
     if (finished_) return true;
     auto fail = [&](const std::string& reason) {
@@ -73,7 +82,8 @@ bool WavWriter::Finish(std::string* error) {
         return false;
     };
     if (!temp_.file()) return fail("no recording open");
-    if (write_errno_ != 0) return fail(std::strerror(write_errno_));
+    if (write_errno_ != 0)
+        return fail(std::string("cannot be written: ") + std::strerror(write_errno_));
     if (data_bytes_ > kMaxDataBytes) return fail("too much sound for one WAV file");
     std::uint8_t header[kWavHeaderBytes];
     MakeHeader(header, static_cast<std::uint32_t>(data_bytes_));

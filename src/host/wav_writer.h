@@ -4,6 +4,7 @@
 // over the target, so a failed or abandoned recording never leaves a partial WAV behind.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,12 +26,17 @@ class WavWriter : public SoundOutput {
     // Appends one 8192-byte block. A write error is remembered and reported by Finish; later
     // blocks are dropped. Never waits beyond the file write itself.
     void StreamSoundBlock(const std::uint8_t* block) override;
+    // Appends the frames mixed after the last complete block (a multiple of 4 bytes, less than
+    // one block), so that the recording ends where the run ended.
+    void AppendPartialBlock(const std::uint8_t* frames, std::size_t bytes);
     // Writes the final sizes into the header and closes the temporary file.
     bool Finish(std::string* error);
     // Renames the finished file over the target (Finish first when it has not run).
     bool Commit(std::string* error);
     // Drops the recording; the target is not touched.
     void Discard() { temp_.Discard(); }
+    // True when the target is a device or FIFO, written in place at Commit.
+    bool direct() const { return temp_.direct(); }
 
     std::uint64_t blocks() const { return blocks_; }
     std::uint64_t data_bytes() const { return data_bytes_; }

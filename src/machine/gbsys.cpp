@@ -51,6 +51,9 @@ bool TGBSYSF::OpenRom(std::string* error) {
     const auto status = std::filesystem::status(rom_file_name, ec);
     if (ec || !std::filesystem::exists(status)) return fail("file not found");
     if (std::filesystem::is_directory(status)) return fail("is a directory, not a ROM file");
+    // Opening a FIFO would wait for a writer that may never come; a device never ends.
+    if (std::filesystem::is_fifo(status)) return fail("is a FIFO, not a ROM file");
+    if (!std::filesystem::is_regular_file(status)) return fail("is a device, not a ROM file");
     std::FILE* file = std::fopen(rom_file_name.c_str(), "rb");
     if (!file) return fail(std::strerror(errno));
     if (!LoadCartridge(file, error)) {

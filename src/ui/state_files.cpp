@@ -47,10 +47,15 @@ std::size_t MemoryRegionSize(MemoryRegion r) {
     return 0;
 }
 
-bool SaveState(const TGBSYSF& gb, const std::string& path, std::string* error) {
+std::vector<u8> StateFileImage(const TGBSYSF& gb) {
     std::vector<u8> image(kStateFileBytes);
     std::memcpy(image.data(), &gb.memory, kStateRegionsBytes);
     std::memcpy(image.data() + kStateRegionsBytes, &gb.state, sizeof(GbState));
+    return image;
+}
+
+bool SaveState(const TGBSYSF& gb, const std::string& path, std::string* error) {
+    const std::vector<u8> image = StateFileImage(gb);
     return WriteFileSafely(path, image.data(), image.size(), error);
 }
 
@@ -69,6 +74,18 @@ bool LoadState(TGBSYSF& gb, const std::string& path, std::string* error) {
         if (error) {
             *error = path + ": not a state file (" + size_text + " bytes; a state file has " +
                      std::to_string(kStateFileBytes) + ")";
+        }
+        return false;
+    }
+    return LoadStateImage(gb, image, path, error);
+}
+
+bool LoadStateImage(TGBSYSF& gb, const std::vector<u8>& image, const std::string& name,
+                    std::string* error) {
+    if (image.size() != kStateFileBytes) {
+        if (error) {
+            *error = name + ": not a state file (" + std::to_string(image.size()) +
+                     " bytes; a state file has " + std::to_string(kStateFileBytes) + ")";
         }
         return false;
     }

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "machine/gbsys.h"
 
@@ -25,12 +26,17 @@ enum class MemoryRegion { XRAM, VRAM, WRAM };
 // Size in bytes of a region and of its memory file: 131072, 16384, 32768.
 std::size_t MemoryRegionSize(MemoryRegion r);
 
+// The bytes of a state file for the machine as it is.
+std::vector<u8> StateFileImage(const TGBSYSF& gb);
 // Writes exactly `path`, replacing an existing file only once the new one is complete.
 bool SaveState(const TGBSYSF& gb, const std::string& path, std::string* error);
 // Accepts only a file of exactly kStateFileBytes; any other size or a read failure returns false
 // with the reason and leaves the machine untouched. Then remaps the switchable ROM bank the
 // state names.
 bool LoadState(TGBSYSF& gb, const std::string& path, std::string* error);
+// LoadState on bytes already read: `name` stands for the file in messages.
+bool LoadStateImage(TGBSYSF& gb, const std::vector<u8>& image, const std::string& name,
+                    std::string* error);
 // The name "Save State..." writes for a chosen name: its extension replaced by ".kivostate".
 std::string StatePathFor(const std::string& chosen);
 

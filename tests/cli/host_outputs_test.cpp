@@ -57,5 +57,36 @@ TEST_F(HostOutputsTest, OutputsThatCannotBeCreatedAreRefusedWithTheirName) {
     EXPECT_EQ(FileCount(), 1u);
 }
 
+TEST_F(HostOutputsTest, DevicesAreWrittenInPlaceAndLongNamesGetAShortTemporaryName) {
+    std::string error;
+    const std::string null = Device("null", "/dev/null", 3), full = Device("full", "/dev/full", 7);
+    fs::create_symlink(null, dir_ / "null.wav");
+    ASSERT_TRUE(WriteFileSafely(Path("null.wav"), "data", 4, &error)) << error;
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir_ / "null.wav")));
+    EXPECT_TRUE(fs::is_character_file(null));
+    EXPECT_FALSE(WriteFileSafely(full, "data", 4, &error));
+    EXPECT_EQ(error, full + ": cannot be written: No space left on device");
+    EXPECT_TRUE(fs::is_character_file(full));
+    // The longest name a folder entry may have.
+    const std::string longest(255, 'L');
+    ASSERT_TRUE(WriteFileSafely(Path(longest), "data", 4, &error)) << error;
+    EXPECT_EQ(ReadText(longest), "data");
+    EXPECT_EQ(FileCount(), 4u);
+}
+
+TEST_F(HostOutputsTest, PendingTemporaryFilesCanBeRemovedAtOnce) {
+    // What kivo-run's SIGINT and SIGTERM handler calls.
+    TempFile a, b, committed;
+    std::string error;
+    ASSERT_TRUE(a.Create(Path("a.png"), &error)) << error;
+    ASSERT_TRUE(b.Create(Path("b.png"), &error)) << error;
+    ASSERT_TRUE(committed.Create(Path("c.png"), &error)) << error;
+    ASSERT_TRUE(committed.Commit(&error)) << error;
+    EXPECT_EQ(FileCount(), 3u);
+    RemoveTemporaryFilesNow();
+    EXPECT_EQ(FileCount(), 1u);
+    EXPECT_TRUE(fs::exists(dir_ / "c.png"));
+}
+
 }  // namespace
 }  // namespace kivo

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "support/kivo_run.h"
 #include "support/png_decode.h"
 #include "support/rom_builder.h"
-#include "support/temp_dir.h"
 
 namespace kivo {
 namespace {
@@ -32,38 +32,12 @@ std::uint64_t Hash(const Bytes& bytes) {
     return h;
 }
 
-struct RunResult {
-    int status = -1;
-    std::string out, err;
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        std::istringstream in(out);
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
-};
+using test::RunResult;
 
-class RunnerTest : public test::TempDirTest {
+class RunnerTest : public test::KivoRunTest {
   protected:
     void Write(const std::string& name, const std::string& text) const { WriteText(name, text); }
 
-    // Runs kivo-run with the space-separated arguments; "@name" stands for a file of the test
-    // folder.
-    RunResult Run(const std::string& line) const {
-        // Paths are quoted for the shell; the test folder's name holds no quote.
-        const std::string out = "stdout.txt", err = "stderr.txt";
-        std::string command = "'" KIVO_RUN "'", arg;
-        for (std::istringstream in(line); in >> arg;) {
-            command.append(" '").append(arg[0] == '@' ? Path(arg.substr(1)) : arg).append("'");
-        }
-        command.append(" >'").append(Path(out)).append("' 2>'").append(Path(err)).append(
-            "' </dev/null");
-        const int raw = std::system(command.c_str());
-        RunResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadText(out), ReadText(err)};
-        fs::remove(Path(out));
-        fs::remove(Path(err));
-        return r;
-    }
     // Runs the demo and returns the RGB pixels of its screenshot.
     Pixels Shot(const std::string& line) const {
         const RunResult r = Run("--demo --screenshot @shot.png " + line);
@@ -248,10 +222,24 @@ TEST_F(RunnerTest, DemoPictureAtFrameSixtyInBothSystemTypes) {
     EXPECT_EQ(Hash(grey), kGreyPictureHash) << std::hex << Hash(grey);
 }
 
-// EXPECTED VALUE: the recording of the run below as the sound unit produced it when the jingle
+// EXPECTED VALUES: the recording of the run below as the sound unit produced it when the jingle
 // (C5 E5 G5 C6), the 437 Hz tone and the noise burst were measured in it (pitch by zero
-// crossings). A change in the sound synthesis or the CPU changes it; listen before updating.
-constexpr std::uint64_t kDemoSoundHash = 0xb92ea4581303628eull;
+// crossings). The first is the 21 complete blocks alone (the file as it was before the last
+// part of a block was written too), the second the whole file. A change in the sound synthesis
+// or the CPU changes them; listen before updating.
+constexpr std::uint64_t kDemoSoundBlocksHash = 0xb92ea4581303628eull;
+constexpr std::uint64_t kDemoSoundHash = 0x237798b06cad93caull;
+
+// The WAV file the machine's complete blocks alone would have made of a recording.
+std::string CompleteBlocksOnly(const std::string& wav) {
+    const std::uint32_t bytes = static_cast<std::uint32_t>((wav.size() - 44) / 8192 * 8192);
+    std::string head = wav.substr(0, 44);
+    for (int i = 0; i < 4; ++i) {
+        head[4 + i] = static_cast<char>((36 + bytes) >> (8 * i));
+        head[40 + i] = static_cast<char>(bytes >> (8 * i));
+    }
+    return head + wav.substr(44, bytes);
+}
 
 TEST_F(RunnerTest, DemoSoundWithAFixedSeed) {
     // The jingle plays from the start; A at frame 70 plays a tone, B at frame 90 a noise burst.
@@ -259,8 +247,28 @@ TEST_F(RunnerTest, DemoSoundWithAFixedSeed) {
     const RunResult r = Run("--demo --slices 32 --seed 0 --input @keys.txt --wav @demo.wav");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string wav = ReadText("demo.wav");
-    ASSERT_EQ(wav.size(), 44u + 21u * 8192u);  // 44100 frames: 21 whole blocks
+    // Two console seconds: 44100 frames, 21 whole blocks and 1092 frames of the 22nd.
+    ASSERT_EQ(wav.size(), 44u + 44100u * 4u);
+    EXPECT_EQ(Hash(CompleteBlocksOnly(wav)), kDemoSoundBlocksHash)
+        << std::hex << Hash(CompleteBlocksOnly(wav));
     EXPECT_EQ(Hash(wav), kDemoSoundHash) << std::hex << Hash(wav);
+}
+
+TEST_F(RunnerTest, TheRecordingEndsWhereTheRunEnds) {
+    // Frames per run: a sixteenth of 22050 per slice, shorter than one block (2048) or not.
+    const std::pair<int, int> runs[] = {{0, 0}, {1, 1378}, {2, 2756}, {16, 22050}};
+    for (const auto& [slices, frames] : runs) {
+        const RunResult r = Run("--demo --wav @a.wav --slices " + std::to_string(slices));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string wav = ReadText("a.wav");
+        const long got = static_cast<long>(wav.size() - 44) / 4;
+        EXPECT_NEAR(got, frames, 1) << slices << " slices";
+        EXPECT_EQ(wav.size() % 4, 0u);
+        // The header's sizes match the file.
+        std::uint32_t data = 0;
+        for (int i = 3; i >= 0; --i) data = data << 8 | static_cast<std::uint8_t>(wav[40 + i]);
+        EXPECT_EQ(data, wav.size() - 44) << slices << " slices";
+    }
 }
 
 }  // namespace

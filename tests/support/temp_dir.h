@@ -3,6 +3,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -30,6 +32,17 @@ class TempDirTest : public ::testing::Test {
     }
     void WriteText(const std::string& name, const std::string& bytes) const {
         std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    }
+    // A character device named `name` in the test folder that behaves as the system's
+    // `system_node` (/dev/null is 1:3, /dev/full 1:7). As root it is a node of its own, so that a
+    // fault that replaces a device replaces this one, never the system's; any other user gets a
+    // link to the system's node, which such a fault cannot replace (/dev is not theirs).
+    std::string Device(const std::string& name, const char* system_node, unsigned minor) const {
+        const std::string path = Path(name);
+        if (::geteuid() != 0 || ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, minor)) != 0) {
+            std::filesystem::create_symlink(system_node, path);
+        }
+        return path;
     }
     // Only the expected files: no temporary file is ever left behind.
     std::size_t FileCount() const {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -192,6 +193,20 @@ TEST_F(BatteryTest, CartridgeRamIsSavedOnCloseOrOpenAndReloadedOnOpen) {
     EXPECT_EQ(gb->memory.xram[0x1234], 0);  // the new cartridge starts from a hard reset
     ASSERT_TRUE(CloseRomFile(*gb, &error_)) << error_;
     EXPECT_FALSE(fs::exists(PathOf("plain.kivoxram")));
+}
+
+TEST_F(BatteryTest, ABatteryFileThatIsAFifoIsAWarningAndIsNeverWaitedOn) {
+    const std::string game = RomFile("game.gbc", 0x1B);
+    ASSERT_EQ(::mkfifo(PathOf("game.kivoxram").c_str(), 0666), 0);
+    std::string warning;
+    ASSERT_TRUE(OpenRomFile(*gb, game, &error_, &warning)) << error_;
+    EXPECT_TRUE(gb->rom_open);
+    EXPECT_EQ(warning, PathOf("game.kivoxram") + ": is a FIFO, not a file");
+    // Saving into a FIFO that nobody reads fails at once, and the FIFO stays as it was.
+    EXPECT_FALSE(CloseRomFile(*gb, &error_));
+    EXPECT_NE(error_.find("FIFO"), std::string::npos) << error_;
+    EXPECT_TRUE(fs::is_fifo(PathOf("game.kivoxram")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 2);
 }
 
 }  // namespace
