@@ -253,10 +253,11 @@ void TMainWnd::CloseCurrentRom() {
     if (!CloseRomFile(*gb_, &error)) ShowErrorMessage(error);
 }
 
-void TMainWnd::OpenStoredRom() {
+void TMainWnd::OpenRom(const std::string& path) {
     std::string error;
     std::string warning;
-    const std::string path = gb_->rom_file_name;
+    // The open cartridge's battery file is named after its own file, still in rom_file_name;
+    // OpenRomFile saves it there before it takes the new name.
     if (!OpenRomFile(*gb_, path, &error, &warning)) {
         ShowErrorMessage(error);
         return;
@@ -271,8 +272,7 @@ void TMainWnd::OpenROM1Click() {
                                    : QFileDialog::getOpenFileName(this, "Open ROM...", QString(),
                                                                   QString::fromLatin1(kRomFilter));
         if (!chosen.isEmpty()) {
-            gb_->rom_file_name = chosen.toStdString();
-            OpenStoredRom();
+            OpenRom(chosen.toStdString());
             if (gb_->rom_open) MsgWrongCR();
         }
         UpdateAppTitle();
@@ -282,8 +282,7 @@ void TMainWnd::OpenROM1Click() {
 
 void TMainWnd::OpenRomPath(const std::string& path) {
     Paused([&] {
-        gb_->rom_file_name = path;
-        OpenStoredRom();
+        OpenRom(path);
         UpdateAppTitle();
         UpdateSS();
         if (gb_->rom_open) MsgWrongCR();

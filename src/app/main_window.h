@@ -121,8 +121,9 @@ class TMainWnd : public QMainWindow {
     void FormResize();
     // Runs a command with the worker held.
     void Paused(const std::function<void()>& command);
-    // Opens the ROM named in rom_file_name after closing an open one, with the battery file.
-    void OpenStoredRom();
+    // Opens the ROM at `path` after closing an open one (whose battery RAM is saved first), with
+    // the new cartridge's battery file.
+    void OpenRom(const std::string& path);
     void CloseCurrentRom();
     QString ChooseOpenFile(const QString& caption, const QString& filter);
     // The name the user chose with the command's extension, once an existing file of that name

@@ -274,7 +274,8 @@ inline void Stop(TGBSYSF& gb) {
 // keep the slice from ever reaching its limit, and the emulation thread would never come back.
 inline void Undefined(GbState& s) {
     if (s.BadOpCode) s.op_cycles = 4;
-    s.BadOpCode = 1;
+    // The window's timer reads the flag while the machine runs.
+    std::atomic_ref<u8>(s.BadOpCode).store(1, std::memory_order_relaxed);
 }
 
 // ---- the 0xCB page ----

@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QTest>
 #include <QUrl>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -193,7 +194,9 @@ TEST_F(MainWindowTest, BadOpcodeIsReportedOnce) {
     gbasm::Asm bad(0x0100);
     bad.db({0xDD});
     window->OpenRomPath(WriteRom("bad.gb", &bad));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return window->machine().state.BadOpCode != 0; }, 3000));
+    // Read as the window's timer reads it, while the worker runs.
+    u8& flag = window->machine().state.BadOpCode;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::atomic_ref<u8>(flag).load() != 0; }, 3000));
     for (int tick = 0; tick < 3; ++tick) window->Timer1Timer();
     EXPECT_EQ(errors, std::vector<std::string>{"Bad Opcode"});
 }

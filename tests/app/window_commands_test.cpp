@@ -77,7 +77,7 @@ class CommandsTest : public MainWindowTest {
     // the user's pause so that nothing changes any more.
     void RunDemoAndPause() {
         window->OpenRomPath(KIVO_DEMO_ROM);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return window->machine().frame_count > 20; }, 5000));
+        ASSERT_TRUE(WaitForMachine([&] { return window->machine().frame_count > 20; }));
         window->Pause1Click();
         ASSERT_TRUE(window->screen().has_picture());
     }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QTest>
 #include <QUrl>
@@ -61,6 +62,39 @@ class MainWindowTest : public test::TempDirTest {
     }
     bool WaitForRunning(bool running) {
         return QTest::qWaitFor([&] { return window->worker().running.load() == running; }, 3000);
+    }
+
+    // Runs `read` with the worker held, so that the machine is read between two of its passes,
+    // never while it runs.
+    template <typename Read>
+    auto Held(Read read) {
+        window->worker().ThreadPause1();
+        auto value = read();
+        window->worker().ThreadContinue1();
+        return value;
+    }
+    // The frames the game has shown.
+    u32 Frames() {
+        return Held([&] { return window->machine().frame_count; });
+    }
+    // Waits until `test` holds for the machine, looked at with the worker held every 50 ms. Looks
+    // in quicker succession would keep the worker from running: a pass that finds it held ends
+    // with a repaint that waits for the display's retrace, and the next look would catch it
+    // again before it runs.
+    template <typename Test>
+    bool WaitForMachine(Test test, int timeout_ms = 20000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (!Held(test)) {
+            if (timer.elapsed() > timeout_ms) return false;
+            QTest::qWait(50);
+        }
+        return true;
+    }
+    // Waits until the game has shown more frames than it had.
+    bool WaitForFrames(u32 more) {
+        const u32 target = Frames() + more;
+        return WaitForMachine([&] { return window->machine().frame_count >= target; });
     }
 
     std::unique_ptr<TMainWnd> window;

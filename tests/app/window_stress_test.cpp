@@ -1,0 +1,217 @@
+// The window under stress, with its worker running: fifty drops in a row of cartridges, text
+// files and folders with the battery save checked after every close; the options dialog and the
+// debugger opened and closed a hundred times each; key events posted from a second thread at a
+// thousand a second. Nothing may hang, no event or battery save may be lost. Each test bounds its
+// own waiting generously: these are not timing tests.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEvent>
+#include <QKeyEvent>
+#include <QObject>
+#include <QPushButton>
+#include <QTest>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/debug_window.h"
+#include "app/options_dialog.h"
+#include "app/window_fixture.h"
+
+namespace kivo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace gbasm;
+using Clock = std::chrono::steady_clock;
+
+class StressTest : public MainWindowTest {
+  protected:
+    // A battery-backed cartridge (MBC1 + RAM + battery, 8 KB of RAM) whose program counts its
+    // starts in the first byte of its RAM: a count that went missing between two runs shows as
+    // a battery save that was lost.
+    std::string WriteBatteryRom(const std::string& name) {
+        std::vector<u8> rom = test::MakeRom({.banks = 2, .type = 0x03});
+        rom[0x149] = 0x02;
+        Asm program(0x0100);
+        program.ld(A, 0x0A);
+        program.ld(Mem(0x0000), A);  // RAM on
+        program.ld(A, Mem(0xA000));
+        program.inc(A);
+        program.ld(Mem(0xA000), A);
+        program.label("here");
+        program.jr("here");
+        PlaceInRom(rom, program);
+        std::ofstream(dir_ / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(rom.data()), static_cast<long>(rom.size()));
+        return Path(name);
+    }
+    // The count the running battery cartridge has in its RAM.
+    int RamCount() {
+        return Held([&] { return static_cast<int>(window->machine().memory.xram[0]); });
+    }
+    // The count kept in the battery file; -1 when there is none.
+    int SavedCount(const std::string& name) const {
+        const std::string saved = ReadText(name);
+        return saved.empty() ? -1 : static_cast<u8>(saved[0]);
+    }
+};
+
+// Fifty drops in a row while the worker runs. Each drop of the battery cartridge starts it once
+// more from its saved RAM; every drop that replaces it (a text file, a folder, another cartridge)
+// leaves its count in save.kivoxram. Only the first file of a drop of several opens.
+TEST_F(StressTest, FiftyDropsInARowKeepEveryBatterySave) {
+    const std::string battery = WriteBatteryRom("save.gb");
+    const std::string plain = WriteRom("plain.gb");
+    WriteText("notes.txt", std::string(0x200, 'x'));  // opens, but names no cartridge
+    WriteText("short.txt", "not a cartridge");        // too short to open
+    fs::create_directory(dir_ / "folder.gb");
+    const std::vector<std::vector<std::string>> cycle = {
+        {battery},        {Path("notes.txt")},
+        {battery, plain}, {Path("folder.gb")},
+        {battery},        {plain},
+        {battery},        {Path("short.txt")},
+        {battery},        {dir_.string(), battery}};
+    const auto start = Clock::now();
+    int starts = 0;
+    std::size_t expected_errors = 0;
+    for (int drop = 0; drop < 50; ++drop) {
+        const std::vector<std::string>& files = cycle[drop % cycle.size()];
+        const bool opens_battery = files.front() == battery;
+        const std::size_t errors_before = errors.size();
+        Drop(files);
+        if (opens_battery) {
+            ++starts;
+            EXPECT_EQ(Title(), "KIVO - save.gb") << "drop " << drop;
+            ASSERT_TRUE(WaitForMachine([&] { return window->machine().memory.xram[0] == starts; }))
+                << "drop " << drop << ": the cartridge counted " << RamCount() << " of " << starts
+                << " starts";
+        } else {
+            EXPECT_NE(Title(), "KIVO - save.gb") << "drop " << drop;
+            // Every other drop names a file the window must report, except another cartridge.
+            if (files.front() != plain) ++expected_errors;
+            EXPECT_EQ(SavedCount("save.kivoxram"), starts) << "drop " << drop;
+        }
+        EXPECT_EQ(errors.size() - errors_before, files.front() == plain ? 0u
+                                                 : opens_battery        ? 0u
+                                                                        : 1u)
+            << "drop " << drop;
+        // The worker runs whatever is open for a moment before the next drop.
+        QTest::qWait(1);
+    }
+    window->CloseROM1Click();
+    EXPECT_EQ(SavedCount("save.kivoxram"), starts);
+    EXPECT_EQ(starts, 25);
+    EXPECT_EQ(errors.size(), expected_errors);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(120));
+}
+
+// The options dialog and the debugger, each shown and closed a hundred times while the game
+// runs: OK and Cancel in turn for the options, the debugger closed from its own event loop. The
+// game keeps running between them and after, and nothing is reported.
+TEST_F(StressTest, OptionsAndDebuggerOpenAndCloseAHundredTimes) {
+    window->OpenRomPath(KIVO_DEMO_ROM);
+    window->show();
+    ASSERT_TRUE(WaitForRunning(true));
+    ASSERT_TRUE(WaitForFrames(2));
+    int options_shown = 0;
+    int debugger_shown = 0;
+    window->exec_dialog = [&](QDialog& dialog) {
+        dialog.show();
+        QCoreApplication::processEvents();
+        if (auto* options = dynamic_cast<TOptionsDlg1*>(&dialog)) {
+            EXPECT_FALSE(window->worker().running.load());  // held while the dialog is open
+            (options_shown++ % 2 == 0 ? options->ok_button() : options->cancel_button())->click();
+        } else {
+            EXPECT_NE(dynamic_cast<TDebugWnd1*>(&dialog), nullptr);
+            EXPECT_FALSE(window->worker().running.load());
+            ++debugger_shown;
+            dialog.reject();
+        }
+        EXPECT_FALSE(dialog.isVisible());
+        return dialog.result();
+    };
+    const auto start = Clock::now();
+    const u32 frames_before = Frames();
+    for (int round = 0; round < 100; ++round) {
+        window->Options1Click();
+        QCoreApplication::processEvents();
+        window->Debug1Click();
+        QCoreApplication::processEvents();
+        // Back to back, the dialogs would hold the worker at every pass: the game runs a little
+        // every ten rounds.
+        if (round % 10 == 9) {
+            ASSERT_TRUE(WaitForFrames(1)) << "round " << round;
+        }
+    }
+    EXPECT_EQ(options_shown, 100);
+    EXPECT_EQ(debugger_shown, 100);
+    EXPECT_GT(Frames(), frames_before);  // the game ran between the dialogs
+    EXPECT_TRUE(WaitForRunning(true));
+    EXPECT_TRUE(WaitForFrames(2));
+    EXPECT_TRUE(errors.empty());
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(120));
+}
+
+// A script on a second thread posts key presses and releases to the window, one every
+// millisecond, while the game runs. Every event reaches the window, the last release lets every
+// button go, and the game is still running.
+TEST_F(StressTest, KeysPostedFromAScriptAtAThousandASecond) {
+    window->OpenRomPath(KIVO_DEMO_ROM);
+    ASSERT_TRUE(WaitForRunning(true));
+
+    struct Counter : QObject {
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::KeyPress) ++presses;
+            if (event->type() == QEvent::KeyRelease) ++releases;
+            return false;
+        }
+        int presses = 0;
+        int releases = 0;
+    } counter;
+    window->installEventFilter(&counter);
+
+    constexpr int kEvents = 1000;
+    // Button A, B, Start and Left by default, and a key bound to nothing.
+    const Qt::Key keys[] = {Qt::Key_W, Qt::Key_X, Qt::Key_Return, Qt::Key_Left, Qt::Key_Q};
+    std::atomic<bool> done{false};
+    const u32 frames_before = Frames();
+    const auto start = Clock::now();
+    std::thread script([&] {
+        for (int i = 0; i < kEvents; ++i) {
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(i));
+            const Qt::Key key = keys[i / 2 % std::size(keys)];
+            const QEvent::Type type = i % 2 == 0 ? QEvent::KeyPress : QEvent::KeyRelease;
+            QCoreApplication::postEvent(window.get(), new QKeyEvent(type, key, Qt::NoModifier));
+        }
+        done.store(true);
+    });
+    const bool finished = QTest::qWaitFor([&] { return done.load(); }, 60000);
+    script.join();
+    ASSERT_TRUE(finished) << "the script did not finish";
+    QCoreApplication::sendPostedEvents(window.get());
+    window->removeEventFilter(&counter);
+
+    EXPECT_EQ(counter.presses, kEvents / 2);
+    EXPECT_EQ(counter.releases, kEvents / 2);
+    const auto [dir, btn] = Held([&] {
+        const GbState& s = window->machine().state;
+        return std::pair<int, int>(s.joy_dir & 0x0F, s.joy_btn & 0x0F);
+    });
+    EXPECT_EQ(dir, 0x0F);
+    EXPECT_EQ(btn, 0x0F);
+    EXPECT_GT(Frames(), frames_before);
+    EXPECT_TRUE(WaitForRunning(true));
+    EXPECT_TRUE(errors.empty());
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(120));
+}
+
+}  // namespace
+}  // namespace kivo
