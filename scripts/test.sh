@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the test suite three times: an optimised build, an AddressSanitizer +
-# UndefinedBehaviorSanitizer build, and a ThreadSanitizer build of the threaded parts (the worker
-# and its handshake, pacing, the sound output's audio thread) with their tests. Third-party test
+# UndefinedBehaviorSanitizer build, and a ThreadSanitizer build that runs the tests of the threaded
+# parts (the worker and its handshake, pacing, the sound output's audio thread) and the window's
+# tests, Qt's own libraries suppressed by tests/tsan.supp. Third-party test
 # ROMs are taken from KIVO_TEST_ROMS when it is set, otherwise from the build's default folder;
 # tests that need them skip without them. Last, the libFuzzer targets run (scripts/fuzz.sh).
 set -euo pipefail
