@@ -2,7 +2,7 @@
 // files and folders with the battery save checked after every close; the options dialog and the
 // debugger opened and closed a hundred times each; key events posted from a second thread at a
 // thousand a second. Nothing may hang, no event or battery save may be lost. Each test bounds its
-// own waiting generously: these are not timing tests.
+// own waiting generously, and CTest bounds each test's time: these are not timing tests.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -79,12 +79,13 @@ TEST_F(StressTest, FiftyDropsInARowKeepEveryBatterySave) {
         {battery},        {plain},
         {battery},        {Path("short.txt")},
         {battery},        {dir_.string(), battery}};
-    const auto start = Clock::now();
     int starts = 0;
     std::size_t expected_errors = 0;
     for (int drop = 0; drop < 50; ++drop) {
         const std::vector<std::string>& files = cycle[drop % cycle.size()];
         const bool opens_battery = files.front() == battery;
+        // Every drop but a cartridge's names a file the window must report, in one box.
+        const bool reported = !opens_battery && files.front() != plain;
         const std::size_t errors_before = errors.size();
         Drop(files);
         if (opens_battery) {
@@ -95,14 +96,10 @@ TEST_F(StressTest, FiftyDropsInARowKeepEveryBatterySave) {
                 << " starts";
         } else {
             EXPECT_NE(Title(), "KIVO - save.gb") << "drop " << drop;
-            // Every other drop names a file the window must report, except another cartridge.
-            if (files.front() != plain) ++expected_errors;
+            if (reported) ++expected_errors;
             EXPECT_EQ(SavedCount("save.kivoxram"), starts) << "drop " << drop;
         }
-        EXPECT_EQ(errors.size() - errors_before, files.front() == plain ? 0u
-                                                 : opens_battery        ? 0u
-                                                                        : 1u)
-            << "drop " << drop;
+        EXPECT_EQ(errors.size() - errors_before, reported ? 1u : 0u) << "drop " << drop;
         // The worker runs whatever is open for a moment before the next drop.
         QTest::qWait(1);
     }
@@ -110,12 +107,11 @@ TEST_F(StressTest, FiftyDropsInARowKeepEveryBatterySave) {
     EXPECT_EQ(SavedCount("save.kivoxram"), starts);
     EXPECT_EQ(starts, 25);
     EXPECT_EQ(errors.size(), expected_errors);
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(120));
 }
 
 // The options dialog and the debugger, each shown and closed a hundred times while the game
-// runs: OK and Cancel in turn for the options, the debugger closed from its own event loop. The
-// game keeps running between them and after, and nothing is reported.
+// runs, each really shown before it closes: OK and Cancel in turn for the options. The worker is
+// held while a dialog is open, the game runs on between them and after, and nothing is reported.
 TEST_F(StressTest, OptionsAndDebuggerOpenAndCloseAHundredTimes) {
     window->OpenRomPath(KIVO_DEMO_ROM);
     window->show();
@@ -138,7 +134,6 @@ TEST_F(StressTest, OptionsAndDebuggerOpenAndCloseAHundredTimes) {
         EXPECT_FALSE(dialog.isVisible());
         return dialog.result();
     };
-    const auto start = Clock::now();
     const u32 frames_before = Frames();
     for (int round = 0; round < 100; ++round) {
         window->Options1Click();
@@ -157,7 +152,6 @@ TEST_F(StressTest, OptionsAndDebuggerOpenAndCloseAHundredTimes) {
     EXPECT_TRUE(WaitForRunning(true));
     EXPECT_TRUE(WaitForFrames(2));
     EXPECT_TRUE(errors.empty());
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(120));
 }
 
 // A script on a second thread posts key presses and releases to the window, one every
@@ -210,7 +204,6 @@ TEST_F(StressTest, KeysPostedFromAScriptAtAThousandASecond) {
     EXPECT_GT(Frames(), frames_before);
     EXPECT_TRUE(WaitForRunning(true));
     EXPECT_TRUE(errors.empty());
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(120));
 }
 
 }  // namespace
