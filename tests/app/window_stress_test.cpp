@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QInputDevice>
 #include <QKeyEvent>
 #include <QObject>
 #include <QPushButton>
@@ -175,6 +176,9 @@ TEST_F(StressTest, KeysPostedFromAScriptAtAThousandASecond) {
     constexpr int kEvents = 1000;
     // Button A, B, Start and Left by default, and a key bound to nothing.
     const Qt::Key keys[] = {Qt::Key_W, Qt::Key_X, Qt::Key_Return, Qt::Key_Left, Qt::Key_Q};
+    // A key event names its keyboard; made here, on the GUI thread, so that the script's events
+    // find it rather than creating it on their own thread.
+    ASSERT_NE(QInputDevice::primaryKeyboard(), nullptr);
     std::atomic<bool> done{false};
     const u32 frames_before = Frames();
     const auto start = Clock::now();
