@@ -39,16 +39,16 @@ void ScreenView::Present(const Rect& dest, std::uint32_t filter) {
         has_picture_ = true;
     }
     // One repaint request at a time: a machine far ahead of the display must not flood the GUI
-    // thread's queue.
+    // thread's queue. Asked for by name, so that the queued call carries nothing of ours from
+    // this thread to the GUI thread: the whole hand-over happens inside Qt.
     if (!repaint_pending_.exchange(true)) {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                repaint_pending_ = false;
-                update();
-            },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "RepaintRequested", Qt::QueuedConnection);
     }
+}
+
+void ScreenView::RepaintRequested() {
+    repaint_pending_ = false;
+    update();
 }
 
 void ScreenView::SetBackground(std::uint32_t c) {

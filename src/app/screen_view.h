@@ -45,6 +45,9 @@ class ScreenView : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // The GUI thread's side of Present: one repaint, and the next Present may ask again.
+    Q_INVOKABLE void RepaintRequested();
+
     mutable std::mutex mutex_;
     QImage incoming_;  // the last published frame
     QImage shown_;     // the last presented frame
