@@ -121,6 +121,11 @@ TEST_F(StressTest, FiftyDropsInARowKeepEveryBatterySave) {
     EXPECT_EQ(SavedCount("save.kivoxram"), starts);
     EXPECT_EQ(starts, 25);
     EXPECT_EQ(errors.size(), expected_errors);
+    // The battery RAM went under no other file's name.
+    for (const char* name :
+         {"notes.kivoxram", "plain.kivoxram", "short.kivoxram", "folder.kivoxram"}) {
+        EXPECT_FALSE(fs::exists(dir_ / name)) << name;
+    }
 }
 
 // The options dialog and the debugger, each shown and closed a hundred times while the game
