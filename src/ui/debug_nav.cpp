@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "ui/hex_digit.h"
+
 namespace kivo {
 
 u16 MoveViewAddress(DebugPane pane, DebugKey key, u16 address) {
@@ -24,16 +26,7 @@ std::string GotoPrefill(u16 address) {
     return text;
 }
 
-namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::optional<u16> ParseGotoReply(const std::string& reply) {
     std::size_t i = 0;
@@ -48,14 +41,14 @@ std::optional<u16> ParseGotoReply(const std::string& reply) {
     }
     if (width >= 2 && i + 1 < reply.size() && reply[i] == '0' &&
         (reply[i + 1] == 'x' || reply[i + 1] == 'X') &&
-        (i + 2 < reply.size() && width > 2 && HexDigit(reply[i + 2]) >= 0)) {
+        (i + 2 < reply.size() && width > 2 && HexDigitValue(reply[i + 2]) >= 0)) {
         i += 2;
         width -= 2;
     }
     unsigned value = 0;
     int digits = 0;
     for (; i < reply.size() && digits < width; ++i, ++digits) {
-        const int d = HexDigit(reply[i]);
+        const int d = HexDigitValue(reply[i]);
         if (d < 0) break;
         value = value * 16 + static_cast<unsigned>(d);
     }

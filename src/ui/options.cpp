@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "common/safe_file.h"
+#include "ui/hex_digit.h"
 
 namespace kivo {
 
@@ -158,13 +159,6 @@ bool IsAsciiDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 const std::vector<OptionDef>& Options() {
@@ -215,7 +209,7 @@ bool ParseIniInteger(const std::string& input, i32* value) {
         if (text.empty() || text.size() > 8) return false;
         u32 v = 0;
         for (char c : text) {
-            const int d = HexDigit(c);
+            const int d = HexDigitValue(c);
             if (d < 0) return false;
             v = (v << 4) | static_cast<u32>(d);
         }
