@@ -218,28 +218,21 @@ bool TempFile::Close(std::string* error) {
     if (direct_) {
         // The anonymous file stays open: the commit copies it into the target.
         file_ = nullptr;
-        if (!ok) {
-            Discard();
-            return Fail(error, target_,
-                        std::string("cannot be written: ") + std::strerror(saved ? saved : EIO));
+    } else {
+        if (ok && ::fsync(::fileno(file_)) != 0) {
+            ok = false;
+            saved = errno;
         }
-        return true;
+        if (std::fclose(file_) != 0 && ok) {
+            ok = false;
+            saved = errno;
+        }
+        file_ = nullptr;
     }
-    if (ok && ::fsync(::fileno(file_)) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (std::fclose(file_) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    file_ = nullptr;
-    if (!ok) {
-        Discard();
-        return Fail(error, target_,
-                    std::string("cannot be written: ") + std::strerror(saved ? saved : EIO));
-    }
-    return true;
+    if (ok) return true;
+    Discard();
+    return Fail(error, target_,
+                std::string("cannot be written: ") + std::strerror(saved ? saved : EIO));
 }
 
 bool TempFile::Commit(std::string* error) {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/main_window.h"
+#include "support/joypad.h"
 #include "support/temp_dir.h"
 #include "support/virtual_pad.h"
 
@@ -28,11 +29,7 @@ class WindowControllerTest : public test::TempDirTest {
         SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
         TempDirTest::TearDown();
     }
-    bool Down(int key) const {
-        const GbState& s = window->machine().state;
-        const u8 group = key < 4 ? s.joy_dir : s.joy_btn;
-        return (group >> (key & 3) & 1) == 0;
-    }
+    bool Down(int key) const { return test::ButtonDown(window->machine(), key); }
     // Waits until the window's next polls have put the button in the state wanted.
     bool WaitFor(int key, bool down) {
         return QTest::qWaitFor([&] { return Down(key) == down; }, 1000);

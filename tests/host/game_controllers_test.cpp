@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "support/joypad.h"
 #include "support/rom_builder.h"
 #include "support/virtual_pad.h"
 #include "ui/keys.h"
@@ -77,17 +78,10 @@ class VirtualControllerTest : public ::testing::Test {
         // The virtual joystick needs the joystick subsystem, which the poller takes.
         ASSERT_TRUE(pads.Init()) << SDL_GetError();
     }
-    bool Down(int key) const {
-        const u8 group = key < 4 ? gb->state.joy_dir : gb->state.joy_btn;
-        return (group >> (key & 3) & 1) == 0;
-    }
+    bool Down(int key) const { return test::ButtonDown(*gb, key); }
     u8 Buttons() const { return gb->state.joy_btn & 0x0F; }
     u8 Directions() const { return gb->state.joy_dir & 0x0F; }
-    bool TakeInterrupt() {
-        const bool requested = (gb->state.IF & irq::JOYPAD) != 0;
-        gb->state.IF = 0;
-        return requested;
-    }
+    bool TakeInterrupt() { return test::TakeJoypadInterrupt(*gb); }
 
     std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
     ButtonHolds holds;

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "support/joypad.h"
 #include "support/rom_builder.h"
 #include "ui/keys.h"
 
@@ -17,15 +18,8 @@ class ButtonHoldsTest : public ::testing::Test {
   protected:
     void SetUp() override { test::OpenImage(*gb, test::MakeRom()); }
     // The button's active-low bit, as the joypad register shows it.
-    bool Down(int key) const {
-        const u8 group = key < 4 ? gb->state.joy_dir : gb->state.joy_btn;
-        return (group >> (key & 3) & 1) == 0;
-    }
-    bool TakeInterrupt() {
-        const bool requested = (gb->state.IF & irq::JOYPAD) != 0;
-        gb->state.IF = 0;
-        return requested;
-    }
+    bool Down(int key) const { return test::ButtonDown(*gb, key); }
+    bool TakeInterrupt() { return test::TakeJoypadInterrupt(*gb); }
 
     std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
     ButtonHolds holds;
