@@ -253,8 +253,9 @@ class TGBSYSF : public GbOptions {
     u32 snd_rate_applied = 0;    // cycles of them already counted in snd_rate_acc
     u32 snd_budget = 0;          // pending cycles at which the next step must catch up
     u32 snd_channel_budget = 0;  // pending cycles at which a channel needs a step of its own
-    // Tests: every step runs in full, as a reference for the catch-up.
-    bool sound_reference_mode = false;
+    // Every step runs the timer, sound and LCD work in full instead of catching up at deadlines.
+    // The observable behaviour is the same either way; tests compare the two.
+    bool reference_mode = false;
 };
 
 }  // namespace kivo

@@ -455,9 +455,9 @@ void TGBSYSF::SoundCatchUp() {
     const u32 op = state.op_cycles;
     const u32 earlier = snd_pending;
     ReplayQuietSteps(*this);
-    if (earlier + op >= snd_channel_budget || sound_reference_mode) {
+    if (earlier + op >= snd_channel_budget || reference_mode) {
         StepOnce(*this, op);
-        snd_channel_budget = sound_reference_mode ? 0 : QuietChannelCycles(*this);
+        snd_channel_budget = reference_mode ? 0 : QuietChannelCycles(*this);
         snd_budget = std::min(snd_channel_budget, QuietSampleCycles(state));
     } else {
         // Only the mixer acts in this step.

@@ -632,7 +632,7 @@ std::vector<u8> ScriptedSoundRom() {
 
 TEST_F(CatchUpTest, RunSlicesOfAProgramGiveTheReferenceMachine) {
     const std::vector<u8> rom = ScriptedSoundRom();
-    ref->sound_reference_mode = true;
+    ref->reference_mode = true;
     for (TGBSYSF* gb : {fast.get(), ref.get()}) {
         test::OpenImage(*gb, rom);
         gb->noise_seed_source = [] { return 5u; };
