@@ -3,7 +3,9 @@
 // The processor interprets the LR35902 instruction set with its own cycle tables and the Z80
 // flag layout (see cpu_tables.h). The run slice drives the whole machine one instruction step at
 // a time: after each instruction it advances the divider and the timer, runs the sound and LCD
-// steps, wakes a halted processor and serves at most one interrupt.
+// steps, wakes a halted processor and serves at most one interrupt. The timer, sound and LCD
+// work of steps that only count is deferred to the next step where one of them acts (see
+// "deferring the per-step work"); reference_mode runs it at every step.
 //
 // Decoding follows the structure of the opcode map: an opcode is x (bits 7-6), y (bits 5-3) and
 // z (bits 2-0); y and z name registers in the order B, C, D, E, H, L, (HL), A, y names the ALU
@@ -13,6 +15,7 @@
 //
 // GbState stays the only copy of the processor registers: other units and the debugger read it
 // between steps, and state files store it.
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <utility>
@@ -261,7 +264,9 @@ inline void Stop(TGBSYSF& gb) {
     u8& key1 = gb.memory.io_page[reg::KEY1];
     s.flag_stop = 1;
     if (s.CGB_MODE && (key1 & 0x01)) {
-        gb.SoundSync();  // the sound unit's frame rate follows the speed
+        // The LCD's mode lengths and the sound unit's rates follow the speed.
+        gb.SyncDeferred();
+        gb.SoundSync();
         s.flag_stop = 0;
         s.CGB_double_speed = s.CGB_double_speed ? 0 : 1;
         key1 = static_cast<u8>((key1 & 0x7E) | (s.CGB_double_speed ? 0x80 : 0x00));
@@ -572,10 +577,104 @@ void HandOverFrame(TGBSYSF& gb) {
     ++gb.frame_count;
 }
 
-[[gnu::always_inline]] inline void RunStep(TGBSYSF& gb) {
+// ---- deferring the per-step work ----
+//
+// Most steps change nothing but counts in the timer, the sound unit and the LCD: the divider's
+// and the timer's prescalers, the LCD's cycles into its mode, the sound unit's pending cycles.
+// Such steps only add their cycles to deferred_cycles. Planning after a full step computes how
+// many cycles can pass before one of the units must act (deferred_budget); the step that reaches
+// it applies the deferred cycles and then runs the timer, sound and LCD work in full, exactly as
+// it would have run at every step. GbState is therefore exact at every step that does something,
+// and reads of the only registers whose value moves in between (DIV and TIMA) add the deferred
+// cycles on the fly (IoRead).
+
+// The longest step: CALL, and a taken CALL cc. The timer's prescaler gives at most one increment
+// per step, so at a period no longer than this it can fall behind by more than one increment.
+constexpr u32 kLongestStep = 24;
+static_assert(cycle_table[0xCD] * 4 == kLongestStep &&
+              cycle_table[0xC4] * 4 + kCallTakenExtra == kLongestStep);
+static_assert(timer_periods[1] < kLongestStep && timer_periods[2] > kLongestStep);
+
+// Cycles a run of steps may add before one of them needs the divider or the timer in full. The
+// divider never does while its count is within [0, 256): every step is shorter than its period,
+// so the increments of a run of steps are the whole multiples of 256 in its cycles. The timer at
+// a period longer than any step counts the same way, up to the increment that overflows (the
+// request and the reload). At the 16-cycle period a long step leaves a backlog that only steps
+// of their own drain, so each increment is an event there. Counts outside these ranges come only
+// from a state file: every step then runs in full until they are back.
+u32 TimerCyclesToEvent(const GbState& s) {
+    if (s.div_cycles < 0 || s.div_cycles >= 256) return 0;
+    if (!(s.TAC & 0x04)) return UINT32_MAX;
+    const u32 period = timer_periods[s.TAC & 3];
+    if (s.tima_cycles < 0 || s.tima_cycles >= static_cast<i32>(period)) return 0;
+    const u32 to_next = period - static_cast<u32>(s.tima_cycles);
+    if (period <= kLongestStep) return to_next;
+    return to_next + (0xFFu - s.TIMA) * period;
+}
+
+// Applies the cycles of deferred steps: none of them reached a unit's event, so each unit only
+// counts, and the timer's increments are those the plan allowed.
+void ApplyDeferred(TGBSYSF& gb, u32 cycles, u32 steps) {
+    if (steps == 0) return;
+    GbState& s = gb.state;
+    const u32 div = static_cast<u32>(s.div_cycles) + cycles;
+    s.DIV = static_cast<u8>(s.DIV + div / 256);
+    s.div_cycles = static_cast<i32>(div % 256);
+    if (s.TAC & 0x04) {
+        const u32 period = timer_periods[s.TAC & 3];
+        const u32 tima = static_cast<u32>(s.tima_cycles) + cycles;
+        s.TIMA = static_cast<u8>(s.TIMA + tima / period);
+        s.tima_cycles = static_cast<i32>(tima % period);
+    }
+    s.lcd_cycles = static_cast<i32>(static_cast<u32>(s.lcd_cycles) + cycles);
+    gb.SoundAddQuietSteps(cycles, steps);
+}
+
+void PlanDeferred(TGBSYSF& gb) {
+    gb.deferred_cycles = 0;
+    gb.deferred_steps = 0;
+    if (gb.reference_mode) {
+        gb.deferred_budget = 0;
+        return;
+    }
+    gb.deferred_budget =
+        std::min({TimerCyclesToEvent(gb.state), gb.LcdCyclesToEvent(), gb.SoundCyclesToEvent()});
+}
+
+// The step that reached the budget: the earlier deferred steps are applied, then this step runs
+// the timer, sound and LCD work in full, and the next run of steps is planned.
+[[gnu::noinline]] void RunDeferredWork(TGBSYSF& gb) {
+    const u32 cycles = gb.state.op_cycles;
+    ApplyDeferred(gb, gb.deferred_cycles - cycles, gb.deferred_steps - 1);
+    gb.deferred_cycles = 0;
+    gb.deferred_steps = 0;
+    TimerStep(gb, cycles);
+    gb.SoundAdvance();
+    gb.LcdStep();
+    PlanDeferred(gb);
+}
+
+// A halted or stopped processor that nothing will wake before the next event idles in steps of
+// 4 cycles that do nothing but count: those short of the budget and of the slice's end are taken
+// at once. A request from another thread (a key press) lands between two steps either way; it is
+// seen at the end of the step after the skip.
+inline void SkipIdleSteps(TGBSYSF& gb, u32 limit) {
+    const GbState& s = gb.state;
+    const u8 requests = std::atomic_ref<u8>(gb.state.IF).load(std::memory_order_relaxed) & 0x1F;
+    if (s.flag_stop ? requests != 0 : (requests & s.IE) != 0) return;
+    const u32 to_slice_end = limit - (s.slice_cycles & (limit - 1));
+    const u32 room = std::min(gb.deferred_budget - gb.deferred_cycles, to_slice_end);
+    const u32 steps = room == 0 ? 0 : (room - 1) / 4;
+    gb.state.slice_cycles += steps * 4;
+    gb.deferred_cycles += steps * 4;
+    gb.deferred_steps += steps;
+}
+
+[[gnu::always_inline]] inline void RunStep(TGBSYSF& gb, u32 limit) {
     GbState& s = gb.state;
     if (s.frame_ready && gb.screen_enable) HandOverFrame(gb);
     if (s.flag_halt | s.flag_stop) {
+        SkipIdleSteps(gb, limit);
         s.op_cycles = 4;
     } else {
         const u8 op = Fetch8(gb);
@@ -584,25 +683,39 @@ void HandOverFrame(TGBSYSF& gb) {
     }
     const u32 cycles = s.op_cycles;
     s.slice_cycles += cycles;
-    TimerStep(gb, cycles);
-    gb.SoundAdvance();
-    gb.LcdStep();
+    gb.deferred_cycles += cycles;
+    ++gb.deferred_steps;
+    if (gb.deferred_cycles >= gb.deferred_budget) [[unlikely]]
+        RunDeferredWork(gb);
     ServiceInterrupts(gb);
+}
+
+u32 SliceLimit(const GbState& s) {
+    return s.CGB_double_speed ? 0x80000 : 0x40000;
 }
 
 }  // namespace
 
+void TGBSYSF::SyncDeferred() {
+    ApplyDeferred(*this, deferred_cycles, deferred_steps);
+    deferred_cycles = 0;
+    deferred_steps = 0;
+    deferred_budget = 0;
+}
+
 void TGBSYSF::RunSlice() {
     // One sixteenth of a second of console time; the speed is read once for the whole slice.
-    const u32 limit = state.CGB_double_speed ? 0x80000 : 0x40000;
+    const u32 limit = SliceLimit(state);
     if (state.BadOpCode) return;
-    // The sound unit plans from GbState and the options as they are now, and leaves GbState
-    // exact when the slice ends: between slices the debugger, state files and the options
-    // dialog may read or change anything.
+    // The units plan from GbState and the options as they are now, and leave GbState exact when
+    // the slice ends: between slices the debugger, state files and the options dialog may read
+    // or change anything.
     SoundSync();
+    deferred_budget = 0;
     MapReadPages();  // banks and the ROM mapping may have changed between slices
     CapDividerBacklog(state);
-    while (!(state.slice_cycles & limit)) RunStep(*this);
+    while (!(state.slice_cycles & limit)) RunStep(*this, limit);
+    SyncDeferred();
     SoundSync();
     // The last instruction's overshoot counts toward the next slice.
     state.slice_cycles &= limit - 1;
@@ -610,9 +723,11 @@ void TGBSYSF::RunSlice() {
 
 void TGBSYSF::Step() {
     SoundSync();
+    deferred_budget = 0;
     MapReadPages();
     CapDividerBacklog(state);
-    RunStep(*this);
+    RunStep(*this, SliceLimit(state));
+    SyncDeferred();
     SoundSync();
 }
 

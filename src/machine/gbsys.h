@@ -121,6 +121,11 @@ class TGBSYSF : public GbOptions {
     // Runs exactly one step of the run slice's loop (frame hand-over, one instruction or idle
     // step, timer, sound, LCD, wake and dispatch), ignoring BadOpCode. For tests and debugging.
     void Step();
+    // Applies the cycles of the steps whose timer, sound and LCD work was deferred, so that
+    // GbState is exact, and has the next step run that work in full and plan afresh. Called
+    // before a write that changes when a unit next acts (DIV, TIMA, TAC, STAT, the sound
+    // registers, the speed switch) and when the run slice hands the machine back.
+    void SyncDeferred();
     // ORs bits into IF atomically: the GUI thread's joypad request may race the worker.
     void RequestInterrupt(u8 bits);
     void DispatchInterrupt(u8 bit, u16 vector);
@@ -151,6 +156,9 @@ class TGBSYSF : public GbOptions {
 
     // ---- LCD timing (lcd.cpp) ----
     void LcdStep();
+    // Cycles a run of steps may add to lcd_cycles before one of them ends the current mode; 0 when
+    // the count is outside what a running machine produces (a state file's), so every step runs.
+    u32 LcdCyclesToEvent() const;
     void SetLcdMode(u8 mode);
     void CompareLy();
     void FrameSkipStep();
@@ -183,6 +191,15 @@ class TGBSYSF : public GbOptions {
         SoundCatchUp();
     }
     void SoundCatchUp();
+    // Cycles a run of steps may add before one of them needs the sound unit, and the deferred
+    // steps' share: they only add to the pending count, as SoundAdvance's quiet path does.
+    u32 SoundCyclesToEvent() const {
+        return snd_budget > snd_pending ? snd_budget - snd_pending : 0;
+    }
+    void SoundAddQuietSteps(u32 cycles, u32 steps) {
+        snd_pending += cycles;
+        snd_pending_steps += steps;
+    }
     // Applies the pending cycles, so that GbState is exact, and has the next step plan afresh.
     // Called before anything that could change when the sound unit next acts (sound register
     // writes, the speed switch) and whenever the run slice hands the machine back.
@@ -246,6 +263,13 @@ class TGBSYSF : public GbOptions {
     // headless runner a fixed seed so runs repeat exactly.
     std::function<u32()> noise_seed_source;
     u32 noise_rng = 0;
+
+    // ---- deferred per-step work (cpu.cpp); outside a run slice both counts are 0 ----
+    // Steps that cannot make the timer, the sound unit or the LCD act only count their cycles
+    // here; the step that reaches deferred_budget applies them and runs that work in full.
+    u32 deferred_cycles = 0;
+    u32 deferred_steps = 0;
+    u32 deferred_budget = 0;
 
     // ---- sound catch-up (sound.cpp); outside a run slice snd_pending is 0 ----
     u32 snd_pending = 0;         // cycles of steps not yet replayed on the sound accumulators

@@ -10,6 +10,7 @@
 // other's update.
 #include <atomic>
 
+#include "machine/cpu_tables.h"
 #include "machine/gbsys.h"
 
 namespace kivo {
@@ -158,8 +159,13 @@ void StartVideoDma(TGBSYSF& gb, u8 value) {
 
 void TGBSYSF::IoWrite(u16 address, u8 value) {
     const u8 n = address & 0xFF;
-    // The sound unit catches up before its registers or wave RAM change.
-    if (n >= reg::NR10 && n <= reg::WAVE_RAM + 15) SoundSync();
+    // The units catch up before a register that decides when they next act changes.
+    if (n >= reg::NR10 && n <= reg::WAVE_RAM + 15) {
+        SyncDeferred();
+        SoundSync();
+    } else if (n == reg::DIV || n == reg::TIMA || n == reg::TAC || n == reg::STAT) {
+        SyncDeferred();
+    }
     memory.io_page[n] = value;
     GbState& s = state;
     SoundChannel* const ch = s.channels;
@@ -248,8 +254,16 @@ u8 TGBSYSF::IoRead(u16 address) const {
             }
             return static_cast<u8>((io[reg::P1] & 0xF0) | (keys & 0x0F));
         }
-        case reg::DIV: return s.DIV;
-        case reg::TIMA: return s.TIMA;
+        // The run slice may hold cycles it has not applied yet (deferred_cycles): the divider
+        // and the timer count them here as they will when they are applied.
+        case reg::DIV:
+            if (deferred_cycles == 0) return s.DIV;
+            return static_cast<u8>(s.DIV +
+                                   (static_cast<u32>(s.div_cycles) + deferred_cycles) / 256);
+        case reg::TIMA:
+            if (deferred_cycles == 0 || !(s.TAC & 0x04)) return s.TIMA;
+            return static_cast<u8>(s.TIMA + (static_cast<u32>(s.tima_cycles) + deferred_cycles) /
+                                                timer_periods[s.TAC & 3]);
         case reg::TMA: return s.TMA;
         case reg::TAC: return s.TAC;
         case reg::IF: return LoadShared(s.IF);

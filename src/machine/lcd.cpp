@@ -86,6 +86,13 @@ void TGBSYSF::LcdStep() {
     }
 }
 
+u32 TGBSYSF::LcdCyclesToEvent() const {
+    const u32 index = (state.CGB_double_speed != 0 ? 4u : 0u) | (state.STAT & 3u);
+    const i32 length = kModeLength[index];
+    const i32 cycles = state.lcd_cycles;
+    return cycles >= 0 && cycles < length ? static_cast<u32>(length - cycles) : 0;
+}
+
 void TGBSYSF::SetLcdMode(u8 mode) {
     mode &= 3;
     state.STAT = static_cast<u8>((state.STAT & 0xFC) | mode);
