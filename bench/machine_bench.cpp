@@ -1,5 +1,6 @@
 // Throughput of the emulated console: whole run slices (1/16 s of console time each) with the
-// screen drawn and the sound mixed, on a synthetic workload and on a real test ROM when present.
+// screen drawn and the sound mixed, on programs that compute and that poll (bench_programs.h), and
+// on a real test ROM when present.
 // The "console_s_per_s" counter is emulated seconds per real second (1 = real time); "fps" is
 // presented frames per real second.
 #include <benchmark/benchmark.h>
@@ -7,14 +8,11 @@
 #include <filesystem>
 #include <memory>
 
-#include "asm/gbasm.h"
+#include "bench_programs.h"
 #include "machine/gbsys.h"
-#include "support/rom_builder.h"
 
 namespace kivo {
 namespace {
-
-using namespace gbasm;
 
 class DiscardPresenter : public VideoPresenter {
   public:
@@ -26,43 +24,6 @@ class DiscardSound : public SoundOutput {
   public:
     void StreamSoundBlock(const std::uint8_t*) override {}
 };
-
-// A loop of arithmetic, work-RAM traffic, calls and ROM bank switches on an MBC5 cartridge.
-std::vector<std::uint8_t> WorkloadRom() {
-    auto rom = test::MakeRom({.banks = 8, .type = 0x19, .size_code = 2});
-    Asm a(0x0100);
-    a.jp("main");
-    a.pad_to(0x0150);
-    a.label("main");
-    a.ld(SP, 0xDFF0);
-    a.label("outer");
-    a.ld(HL, 0xC000);
-    a.ld(B, 0);
-    a.label("inner");
-    a.ld(A, Mem(HL));
-    a.add(A, B);
-    a.xor_(0x5A);
-    a.ld(Mem(HLI), A);
-    a.ld(A, B);
-    a.and_(7);
-    a.ld(Mem(0x2000), A);  // select ROM bank B & 7
-    a.ld(A, Mem(0x4000));
-    a.call("mix");
-    a.dec(B);
-    a.jr(NZ, "inner");
-    a.jr("outer");
-    a.label("mix");
-    a.push(BC);
-    a.ld(C, A);
-    a.swap(C);
-    a.ld(A, C);
-    a.adc(A, Mem(HL));
-    a.daa();
-    a.pop(BC);
-    a.ret();
-    PlaceInRom(rom, a);
-    return rom;
-}
 
 void RunSlices(benchmark::State& bench, TGBSYSF& gb) {
     const u32 frames_before = gb.frame_count;
@@ -80,10 +41,21 @@ void BM_WorkloadSlice(benchmark::State& bench) {
     DiscardSound sound;
     gb->presenter = &presenter;
     gb->sound_output = &sound;
-    test::OpenImage(*gb, WorkloadRom());
+    test::OpenImage(*gb, bench::WorkloadRom());
     RunSlices(bench, *gb);
 }
 BENCHMARK(BM_WorkloadSlice)->Unit(benchmark::kMillisecond);
+
+void BM_BusyPollSlice(benchmark::State& bench) {
+    auto gb = std::make_unique<TGBSYSF>();
+    DiscardPresenter presenter;
+    DiscardSound sound;
+    gb->presenter = &presenter;
+    gb->sound_output = &sound;
+    test::OpenImage(*gb, bench::BusyPollRom());
+    RunSlices(bench, *gb);
+}
+BENCHMARK(BM_BusyPollSlice)->Unit(benchmark::kMillisecond);
 
 void BM_CpuInstrsSlice(benchmark::State& bench) {
     const std::string path = std::string(KIVO_TEST_ROMS) + "/blargg/cpu_instrs.gb";
