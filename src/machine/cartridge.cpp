@@ -106,6 +106,7 @@ void TGBSYSF::LoadCartridgeImage(std::vector<u8> image) {
     std::memset(rom, 0xFF, sizeof rom);
     std::memcpy(rom, rom_image.data(), std::min(rom_image.size(), sizeof rom));
     rom_bank1 = rom + kRomBankSize;
+    idle_loop = {};  // it may lie in the old cartridge's bank 0
 
     // The header is decoded from the file's own bytes. A file too short to hold the type byte is
     // no cartridge at all: it is reported as unknown rather than as the 0xFF fill's HuC1 board

@@ -18,10 +18,12 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cstring>
 #include <utility>
 
 #include "machine/cpu_tables.h"
 #include "machine/gbsys.h"
+#include "machine/idle_loop.h"
 
 namespace kivo {
 
@@ -104,6 +106,9 @@ inline u16 Pop16(TGBSYSF& gb) {
     const u8 hi = CpuRead(gb, s.SP++);
     return static_cast<u16>(hi << 8 | lo);
 }
+
+// A taken jump to an address at or before the jump instruction at `from` (idle_loop.h).
+inline void NoteBackwardJump(TGBSYSF& gb, u16 from);
 
 // The operand named by a register field: a register, or the byte at HL for 6.
 template <int r>
@@ -337,7 +342,9 @@ inline void ExecuteBlock0(TGBSYSF& gb) {
                 if (!Condition<y - 4>(s)) return;
                 s.op_cycles += kJumpTakenExtra;
             }
+            const u16 from = static_cast<u16>(s.PC - 2);
             s.PC = static_cast<u16>(s.PC + e);
+            if (e <= -2) NoteBackwardJump(gb, from);
         }
     } else if constexpr (z == 1) {
         if constexpr (q == 0)
@@ -430,7 +437,9 @@ inline void ExecuteBlock3(TGBSYSF& gb) {
             const u16 target = Fetch16(gb);
             if (!Condition<y>(s)) return;
             s.op_cycles += kJumpTakenExtra;
+            const u16 from = static_cast<u16>(s.PC - 3);
             s.PC = target;
+            if (target <= from) NoteBackwardJump(gb, from);
         } else {
             u16 address;
             if constexpr ((y & 1) == 0)
@@ -445,9 +454,11 @@ inline void ExecuteBlock3(TGBSYSF& gb) {
                 RegA(s) = CpuRead(gb, address);
         }
     } else if constexpr (z == 3) {
-        if constexpr (y == 0)
-            s.PC = Fetch16(gb);  // JP a16
-        else if constexpr (y == 1)
+        if constexpr (y == 0) {  // JP a16
+            const u16 from = static_cast<u16>(s.PC - 1);
+            s.PC = Fetch16(gb);
+            if (s.PC <= from) NoteBackwardJump(gb, from);
+        } else if constexpr (y == 1)
             PrefixCb(gb);
         else if constexpr (y == 6)
             s.IME = 0;  // DI
@@ -575,6 +586,7 @@ void HandOverFrame(TGBSYSF& gb) {
     }
     gb.state.frame_ready = 0;
     ++gb.frame_count;
+    ++gb.deferred_epoch;  // the presenter may have pressed keys
 }
 
 // ---- deferring the per-step work ----
@@ -587,13 +599,6 @@ void HandOverFrame(TGBSYSF& gb) {
 // it would have run at every step. GbState is therefore exact at every step that does something,
 // and reads of the only registers whose value moves in between (DIV and TIMA) add the deferred
 // cycles on the fly (IoRead).
-
-// The longest step: CALL, and a taken CALL cc. The timer's prescaler gives at most one increment
-// per step, so at a period no longer than this it can fall behind by more than one increment.
-constexpr u32 kLongestStep = 24;
-static_assert(cycle_table[0xCD] * 4 == kLongestStep &&
-              cycle_table[0xC4] * 4 + kCallTakenExtra == kLongestStep);
-static_assert(timer_periods[1] < kLongestStep && timer_periods[2] > kLongestStep);
 
 // Cycles a run of steps may add before one of them needs the divider or the timer in full. The
 // divider never does while its count is within [0, 256): every step is shorter than its period,
@@ -633,6 +638,7 @@ void ApplyDeferred(TGBSYSF& gb, u32 cycles, u32 steps) {
 void PlanDeferred(TGBSYSF& gb) {
     gb.deferred_cycles = 0;
     gb.deferred_steps = 0;
+    ++gb.deferred_epoch;
     if (gb.reference_mode) {
         gb.deferred_budget = 0;
         return;
@@ -654,27 +660,123 @@ void PlanDeferred(TGBSYSF& gb) {
     PlanDeferred(gb);
 }
 
+// Cycles a run of steps may add, after a step of `step` cycles still to come, without reaching
+// the end of the slice: the slice ends when slice_cycles reaches the limit bit.
+inline u32 CyclesToSliceEnd(const TGBSYSF& gb, u32 step) {
+    const u32 limit = gb.slice_limit;
+    const u32 position = (gb.state.slice_cycles & (limit - 1)) + step;
+    return position < limit ? limit - position : 0;
+}
+
 // A halted or stopped processor that nothing will wake before the next event idles in steps of
 // 4 cycles that do nothing but count: those short of the budget and of the slice's end are taken
 // at once. A request from another thread (a key press) lands between two steps either way; it is
 // seen at the end of the step after the skip.
-inline void SkipIdleSteps(TGBSYSF& gb, u32 limit) {
+inline void SkipIdleSteps(TGBSYSF& gb) {
     const GbState& s = gb.state;
     const u8 requests = std::atomic_ref<u8>(gb.state.IF).load(std::memory_order_relaxed) & 0x1F;
     if (s.flag_stop ? requests != 0 : (requests & s.IE) != 0) return;
-    const u32 to_slice_end = limit - (s.slice_cycles & (limit - 1));
-    const u32 room = std::min(gb.deferred_budget - gb.deferred_cycles, to_slice_end);
+    const u32 room = std::min(gb.deferred_budget - gb.deferred_cycles, CyclesToSliceEnd(gb, 0));
     const u32 steps = room == 0 ? 0 : (room - 1) / 4;
     gb.state.slice_cycles += steps * 4;
     gb.deferred_cycles += steps * 4;
     gb.deferred_steps += steps;
 }
 
-[[gnu::always_inline]] inline void RunStep(TGBSYSF& gb, u32 limit) {
+// Takes `passes` more passes of the loop the processor is in, all at once: nothing but counts
+// change, as in the steps SkipIdleSteps takes. The current step (the loop's jump) is still to be
+// counted, so the passes must leave room for it below the budget and the slice's end.
+void SkipLoopPasses(TGBSYSF& gb, u32 pass_cycles, u32 pass_steps) {
+    GbState& s = gb.state;
+    if (s.frame_ready && gb.screen_enable) return;  // the next step hands a frame over
+    const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed) & 0x1F;
+    if (s.IME && (requests & s.IE)) return;  // the step ends with an interrupt
+    const u32 after_step = gb.deferred_cycles + s.op_cycles;
+    if (after_step >= gb.deferred_budget) return;
+    const u32 room = std::min(gb.deferred_budget - after_step, CyclesToSliceEnd(gb, s.op_cycles));
+    if (room == 0) return;
+    const u32 passes = (room - 1) / pass_cycles;
+    s.slice_cycles += passes * pass_cycles;
+    gb.deferred_cycles += passes * pass_cycles;
+    gb.deferred_steps += passes * pass_steps;
+}
+
+// What identifies the code of a loop from target to the jump at `from` when it lies in ROM: bank
+// 0, or the bank mapped at 0x4000. Null when its bytes may change without a bank switch: in RAM,
+// or in a bank cut short by the end of the file, whose bytes are copied into the window.
+const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
+    if (from >= 0x7FFD) return nullptr;  // the jump itself may reach past the ROM
+    if (target < 0x4000 && from < 0x3FFD) return gb.rom;
+    return gb.rom_bank1 == gb.rom + kRomBankSize ? nullptr : gb.rom_bank1;
+}
+
+// A backward jump whose pass repeats: the registers are those of the last arrival at this jump,
+// with no event in between (a new loop), or those of the loop last seen to repeat, whose reads
+// give the same bytes as then. Either way every pass up to the next event does the same.
+[[gnu::noinline]] void RepeatedPass(TGBSYSF& gb, u16 from, bool known) {
+    GbState& s = gb.state;
+    TGBSYSF::IdleLoop& loop = gb.idle_loop;
+    if (known && loop.rom_code != nullptr && loop.rom_code == RomCode(gb, s.PC, from)) {
+        // The same code with the same registers reads the same addresses.
+        for (u32 i = 0; i < loop.read_count; ++i) {
+            if (gb.BusRead(loop.reads[i]) != loop.values[i]) return;
+        }
+        SkipLoopPasses(gb, loop.pass_cycles, loop.pass_steps);
+        return;
+    }
+    LoopReads reads;
+    if (!IsIdleLoopBody(gb, s.PC, from, &reads)) {
+        loop.pass_cycles = 0;
+        return;
+    }
+    if (known) {
+        if (reads.count != loop.read_count) return;
+        for (u32 i = 0; i < reads.count; ++i) {
+            if (reads.address[i] != loop.reads[i] ||
+                gb.BusRead(reads.address[i]) != loop.values[i]) {
+                return;
+            }
+        }
+    } else {
+        const TGBSYSF::LoopArrival& last = gb.loop_arrival;
+        loop.from = from;
+        loop.target = s.PC;
+        loop.registers = last.registers;
+        loop.sp = last.sp;
+        loop.pass_cycles = s.slice_cycles - last.slice_cycles;
+        loop.pass_steps = gb.deferred_steps - last.steps;
+        loop.rom_code = RomCode(gb, s.PC, from);
+        loop.read_count = reads.count;
+        for (u32 i = 0; i < reads.count; ++i) {
+            loop.reads[i] = reads.address[i];
+            loop.values[i] = gb.BusRead(reads.address[i]);
+        }
+        if (loop.pass_cycles == 0) return;
+    }
+    SkipLoopPasses(gb, loop.pass_cycles, loop.pass_steps);
+}
+
+inline void NoteBackwardJump(TGBSYSF& gb, u16 from) {
+    const GbState& s = gb.state;
+    u64 registers;
+    std::memcpy(&registers, &s, sizeof registers);  // AF, BC, DE, HL
+    const TGBSYSF::IdleLoop& loop = gb.idle_loop;
+    TGBSYSF::LoopArrival& last = gb.loop_arrival;
+    if (loop.pass_cycles != 0 && loop.from == from && loop.target == s.PC &&
+        loop.registers == registers && loop.sp == s.SP) [[unlikely]] {
+        RepeatedPass(gb, from, true);
+    } else if (last.from == from && last.target == s.PC && last.epoch == gb.deferred_epoch &&
+               last.registers == registers && last.sp == s.SP) [[unlikely]] {
+        RepeatedPass(gb, from, false);
+    }
+    last = {from, s.PC, registers, s.SP, gb.deferred_epoch, s.slice_cycles, gb.deferred_steps};
+}
+
+[[gnu::always_inline]] inline void RunStep(TGBSYSF& gb) {
     GbState& s = gb.state;
     if (s.frame_ready && gb.screen_enable) HandOverFrame(gb);
     if (s.flag_halt | s.flag_stop) {
-        SkipIdleSteps(gb, limit);
+        SkipIdleSteps(gb);
         s.op_cycles = 4;
     } else {
         const u8 op = Fetch8(gb);
@@ -690,10 +792,6 @@ inline void SkipIdleSteps(TGBSYSF& gb, u32 limit) {
     ServiceInterrupts(gb);
 }
 
-u32 SliceLimit(const GbState& s) {
-    return s.CGB_double_speed ? 0x80000 : 0x40000;
-}
-
 }  // namespace
 
 void TGBSYSF::SyncDeferred() {
@@ -701,12 +799,15 @@ void TGBSYSF::SyncDeferred() {
     deferred_cycles = 0;
     deferred_steps = 0;
     deferred_budget = 0;
+    ++deferred_epoch;
 }
 
 void TGBSYSF::RunSlice() {
     // One sixteenth of a second of console time; the speed is read once for the whole slice.
-    const u32 limit = SliceLimit(state);
+    const u32 limit = state.CGB_double_speed ? 0x80000 : 0x40000;
     if (state.BadOpCode) return;
+    slice_limit = limit;
+    ++deferred_epoch;
     // The units plan from GbState and the options as they are now, and leave GbState exact when
     // the slice ends: between slices the debugger, state files and the options dialog may read
     // or change anything.
@@ -714,7 +815,7 @@ void TGBSYSF::RunSlice() {
     deferred_budget = 0;
     MapReadPages();  // banks and the ROM mapping may have changed between slices
     CapDividerBacklog(state);
-    while (!(state.slice_cycles & limit)) RunStep(*this, limit);
+    while (!(state.slice_cycles & limit)) RunStep(*this);
     SyncDeferred();
     SoundSync();
     // The last instruction's overshoot counts toward the next slice.
@@ -726,7 +827,9 @@ void TGBSYSF::Step() {
     deferred_budget = 0;
     MapReadPages();
     CapDividerBacklog(state);
-    RunStep(*this, SliceLimit(state));
+    slice_limit = state.CGB_double_speed ? 0x80000 : 0x40000;
+    ++deferred_epoch;
+    RunStep(*this);
     SyncDeferred();
     SoundSync();
 }
@@ -736,6 +839,7 @@ void TGBSYSF::RequestInterrupt(u8 bits) {
 }
 
 void TGBSYSF::DispatchInterrupt(u8 bit, u16 vector) {
+    ++deferred_epoch;  // the handler may change what a polling loop reads
     std::atomic_ref<u8>(state.IF).fetch_and(static_cast<u8>(~bit), std::memory_order_relaxed);
     state.IME = 0;
     Push16(*this, state.PC);

@@ -52,6 +52,10 @@ inline constexpr std::array<u8, 256> cycle_table = {
 inline constexpr u32 kJumpTakenExtra = 4;   // JR cc, JP cc
 inline constexpr u32 kCallTakenExtra = 12;  // CALL cc, RET cc
 
+// The longest step: CALL, and a taken CALL cc. An accumulator that counts at most once per step
+// falls behind only when its period is shorter than this.
+inline constexpr u32 kLongestStep = 24;
+
 // Machine cycles of the opcodes behind 0xCB. A register operand costs 2. The (HL) operand costs
 // 4 for the read-modify-write group (rotates, shifts, SWAP) and 3 for BIT, RES and SET alike.
 inline constexpr std::array<u8, 256> cb_cycle_table = [] {
@@ -122,5 +126,17 @@ static_assert(daa_table[0x9A] == 0x0055);
 static_assert(daa_table[0x0F | 0x200 | 0x400] == 0x090E);
 static_assert(timer_periods[0] == 1024 && timer_periods[1] == 16 && timer_periods[2] == 64 &&
               timer_periods[3] == 256);
+
+// No step is longer than kLongestStep, taken branches included.
+static_assert([] {
+    for (u32 op = 0; op < 256; ++op) {
+        const bool call_or_return_cc = (op & 0xE7) == 0xC4 || (op & 0xE7) == 0xC0;
+        const bool jump_cc = (op & 0xE7) == 0xC2 || (op & 0xE7) == 0x20;
+        const u32 extra = call_or_return_cc ? kCallTakenExtra : jump_cc ? kJumpTakenExtra : 0;
+        if (cycle_table[op] * 4 + extra > kLongestStep) return false;
+        if (cb_cycle_table[op] * 4 > kLongestStep) return false;
+    }
+    return cycle_table[0xCD] * 4 == kLongestStep;
+}());
 
 }  // namespace kivo

@@ -270,6 +270,38 @@ class TGBSYSF : public GbOptions {
     u32 deferred_cycles = 0;
     u32 deferred_steps = 0;
     u32 deferred_budget = 0;
+    // Counts the points where a polling loop's reads may change: deferred work, a sync, an
+    // interrupt dispatch, a frame hand-over, a new slice.
+    u32 deferred_epoch = 0;
+    // The slice's end as the run slice fixed it at its start (the speed may switch inside it).
+    u32 slice_limit = 0x40000;
+    // Polling loops (idle_loop.h): the last backward jump taken (where from and to, the
+    // registers AF-HL and SP there, and the epoch, slice cycles and deferred steps at that point),
+    // and the last loop seen to repeat (its registers, the bytes its pass read, and a pass's
+    // cycles and steps).
+    struct LoopArrival {
+        u16 from = 0;
+        u16 target = 0;
+        u64 registers = 0;
+        u16 sp = 0;
+        u32 epoch = 0;
+        u32 slice_cycles = 0;
+        u32 steps = 0;
+    } loop_arrival;
+    struct IdleLoop {
+        u16 from = 0;
+        u16 target = 0;
+        u64 registers = 0;
+        u16 sp = 0;
+        u32 pass_cycles = 0;  // 0: none
+        u32 pass_steps = 0;
+        // The ROM bank mapped at 0x4000 when the loop lies in ROM, else null: its code can only
+        // change through a bank switch.
+        const u8* rom_code = nullptr;
+        u32 read_count = 0;
+        u16 reads[4] = {};
+        u8 values[4] = {};
+    } idle_loop;
 
     // ---- sound catch-up (sound.cpp); outside a run slice snd_pending is 0 ----
     u32 snd_pending = 0;         // cycles of steps not yet replayed on the sound accumulators

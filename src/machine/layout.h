@@ -15,6 +15,7 @@ static_assert(std::endian::native == std::endian::little,
 using u8 = std::uint8_t;
 using u16 = std::uint16_t;
 using u32 = std::uint32_t;
+using u64 = std::uint64_t;
 using i32 = std::int32_t;
 
 // I/O registers, named by the low byte of their address in the 0xFF00 page.

@@ -19,8 +19,6 @@
 
 namespace kivo {
 
-using u64 = std::uint64_t;
-
 namespace {
 
 // A tile row is two bit planes: pixel i takes bit 7 - i of each byte (bit i when the tile is

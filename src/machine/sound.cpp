@@ -279,18 +279,6 @@ void StepOnce(TGBSYSF& gb, u32 op_cycles) {
 // Whatever could move a threshold (a sound register or wave RAM write, the speed switch) first
 // calls SoundSync, which replays the pending steps and has the next step plan afresh.
 
-// A bound on a step's cycles: the longest instruction plus the extra of a taken conditional call
-// (the longest real step is 24 cycles; the halted processor idles in steps of 4).
-constexpr u32 kLongestStep = [] {
-    u32 longest = 4;
-    for (u32 op = 0; op < 256; ++op) {
-        longest = std::max(longest, cycle_table[op] * 4u + kCallTakenExtra);
-        longest = std::max(longest, cb_cycle_table[op] * 4u);
-    }
-    return longest;
-}();
-static_assert(kLongestStep >= 24 && kLongestStep <= 36);
-
 // A channel budget when no channel can act: more than any run slice holds.
 constexpr u32 kNoChannelEvent = 1u << 30;
 
