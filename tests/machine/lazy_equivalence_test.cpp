@@ -335,7 +335,7 @@ class Twins {
 
 // What happens between two slices: nothing, single steps as the debugger takes them, a state
 // moved from one machine into both, each machine saving and reloading itself, a button pressed
-// or released from outside, an option changed. Each is applied to both machines alike.
+// or released from outside, an option changed, a reset. Each is applied to both machines alike.
 std::string Between(Twins& t, std::mt19937& rng, ::testing::AssertionResult* same) {
     *same = ::testing::AssertionSuccess();
     const int kind = static_cast<int>(rng() % 10);
@@ -386,6 +386,13 @@ std::string Between(Twins& t, std::mt19937& rng, ::testing::AssertionResult* sam
             });
             return "sound option " + std::to_string(which) + " toggled";
         }
+        case 8: {
+            // The window's Reset and Hard Reset commands, rarely: they restart the program.
+            if (rng() % 3) return "";
+            const bool hard = rng() % 2;
+            t.Both([&](TGBSYSF& gb) { hard ? gb.HardReset() : gb.Reset(); });
+            return hard ? "hard reset" : "reset";
+        }
         default: return "";
     }
 }
@@ -432,8 +439,10 @@ TEST(LazyEquivalence, DemoCartridge) {
     }
 }
 
-// 200 programs in ten groups. A seed's cartridge and console: a colour cartridge on the colour
-// console, a monochrome one on the colour console, or a monochrome one on the monochrome console.
+// 200 programs in ten groups; the failure message names the seed of the program (the events
+// between slices follow the same seed). A seed's cartridge and console: a colour cartridge on the
+// colour console, a monochrome one on the colour console, or a monochrome one on the monochrome
+// console.
 class LazyEquivalenceRandom : public ::testing::TestWithParam<int> {};
 
 TEST_P(LazyEquivalenceRandom, RunAlike) {
@@ -443,10 +452,12 @@ TEST_P(LazyEquivalenceRandom, RunAlike) {
         const int config = static_cast<int>(seed % 4);
         const bool colour = config < 2;
         const SystemType system = config == 3 ? SYSTEM_GB : SYSTEM_CGB;
-        Twins t(test::RandomProgram(seed, colour).Build(), system, seed);
+        // The last program of each group ends its first pass on an undefined opcode.
+        const bool bad_end = i == 19;
+        Twins t(test::RandomProgram(seed, colour, bad_end).Build(), system, seed);
         ASSERT_TRUE(RunTwins(t, 12, seed)) << "program seed " << seed;
         const TGBSYSF& gb = t.ref();
-        EXPECT_EQ(gb.state.BadOpCode, 0) << "program seed " << seed;
+        EXPECT_EQ(gb.state.BadOpCode, bad_end ? 1 : 0) << "program seed " << seed;
         vblank += gb.memory.wram[0] != 0;
         stat += gb.memory.wram[1] != 0;
         timer += gb.memory.wram[2] != 0;

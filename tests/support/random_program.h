@@ -27,8 +27,10 @@ inline constexpr u16 kReadLog = 0xC020;
 
 class RandomProgram {
   public:
-    // colour: a cartridge for the colour console (header byte 0x143 = 0x80).
-    RandomProgram(u32 seed, bool colour) : rng_(seed), colour_(colour) {}
+    // colour: a cartridge for the colour console (header byte 0x143 = 0x80). bad_end: the first
+    // pass through the blocks ends on an undefined opcode, which freezes the machine.
+    RandomProgram(u32 seed, bool colour, bool bad_end = false)
+        : rng_(seed), colour_(colour), bad_end_(bad_end) {}
 
     std::vector<u8> Build() {
         using namespace gbasm;
@@ -47,6 +49,7 @@ class RandomProgram {
         a.label("top");
         const int blocks = 12 + Pick(30);
         for (int i = 0; i < blocks; ++i) Block(a);
+        if (bad_end_) a.db(0xD3);
         a.jp("top");
         for (int i = 0; i < kSubroutines; ++i) {
             a.label("sub" + std::to_string(i));
@@ -290,6 +293,7 @@ class RandomProgram {
 
     std::mt19937 rng_;
     bool colour_;
+    bool bad_end_;
     int labels_ = 0;
 };
 
