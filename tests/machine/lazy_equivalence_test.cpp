@@ -1,0 +1,538 @@
+// The machine's two ways of doing its per-step work give the same console: one machine with
+// reference_mode set (every step runs the timer, the sound unit and the LCD in full) and one
+// without run the same cartridge side by side, and after every run slice, every single step the
+// debugger takes and every state load their GbState, memory, noise generator, frame count, the
+// frames they presented, the sound they handed over and their state files must be identical
+// bytes. The cartridges: the demo, random programs from the assembler, a program asleep until a
+// button press, and every ROM of the third-party folder when it is present.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "demo/demo_rom.h"
+#include "host/png_writer.h"
+#include "machine/gbsys.h"
+#include "support/random_program.h"
+#include "support/recording_sound_output.h"
+#include "ui/state_files.h"
+
+namespace kivo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sanitizer and unoptimised builds run the same cases over fewer slices.
+#if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
+constexpr int kScale = 2;
+#else
+constexpr int kScale = 1;
+#endif
+
+// ---- naming the first difference ----
+
+struct Field {
+    std::size_t offset;
+    const char* name;
+};
+
+#define KIVO_FIELD(type, f)   \
+    Field {                   \
+        offsetof(type, f), #f \
+    }
+const Field kStateFields[] = {
+    KIVO_FIELD(GbState, AF),
+    KIVO_FIELD(GbState, BC),
+    KIVO_FIELD(GbState, DE),
+    KIVO_FIELD(GbState, HL),
+    KIVO_FIELD(GbState, PC),
+    KIVO_FIELD(GbState, SP),
+    KIVO_FIELD(GbState, flag_halt),
+    KIVO_FIELD(GbState, flag_stop),
+    KIVO_FIELD(GbState, op_cycles),
+    KIVO_FIELD(GbState, slice_cycles),
+    KIVO_FIELD(GbState, hdma_active),
+    KIVO_FIELD(GbState, hdma_mode),
+    KIVO_FIELD(GbState, hdma_src),
+    KIVO_FIELD(GbState, hdma_dst),
+    KIVO_FIELD(GbState, hdma_length),
+    KIVO_FIELD(GbState, CGB_MODE),
+    KIVO_FIELD(GbState, CGB_double_speed),
+    KIVO_FIELD(GbState, DIV),
+    KIVO_FIELD(GbState, TIMA),
+    KIVO_FIELD(GbState, TMA),
+    KIVO_FIELD(GbState, TAC),
+    KIVO_FIELD(GbState, div_cycles),
+    KIVO_FIELD(GbState, tima_cycles),
+    KIVO_FIELD(GbState, IME),
+    KIVO_FIELD(GbState, IF),
+    KIVO_FIELD(GbState, IE),
+    KIVO_FIELD(GbState, BadOpCode),
+    KIVO_FIELD(GbState, bad_opcode_shown),
+    KIVO_FIELD(GbState, joy_dir),
+    KIVO_FIELD(GbState, joy_btn),
+    KIVO_FIELD(GbState, joy_sel_dir),
+    KIVO_FIELD(GbState, joy_sel_btn),
+    KIVO_FIELD(GbState, lcd_cycles),
+    KIVO_FIELD(GbState, frame_ready),
+    KIVO_FIELD(GbState, frame_skip_count),
+    KIVO_FIELD(GbState, LCDC),
+    KIVO_FIELD(GbState, STAT),
+    KIVO_FIELD(GbState, SCY),
+    KIVO_FIELD(GbState, SCX),
+    KIVO_FIELD(GbState, LY),
+    KIVO_FIELD(GbState, LYC),
+    KIVO_FIELD(GbState, BGP),
+    KIVO_FIELD(GbState, OBP0),
+    KIVO_FIELD(GbState, OBP1),
+    KIVO_FIELD(GbState, WY),
+    KIVO_FIELD(GbState, WX),
+    KIVO_FIELD(GbState, BCPS),
+    KIVO_FIELD(GbState, OCPS),
+    KIVO_FIELD(GbState, bgp_colors),
+    KIVO_FIELD(GbState, obp0_colors),
+    KIVO_FIELD(GbState, obp1_colors),
+    KIVO_FIELD(GbState, cgb_bg_colors),
+    KIVO_FIELD(GbState, cgb_obj_colors),
+    KIVO_FIELD(GbState, Bank_ROM0),
+    KIVO_FIELD(GbState, Bank_ROM1),
+    KIVO_FIELD(GbState, Bank_VRAM),
+    KIVO_FIELD(GbState, Bank_WRAM0),
+    KIVO_FIELD(GbState, Bank_WRAM1),
+    KIVO_FIELD(GbState, Bank_XRAM),
+    KIVO_FIELD(GbState, Bank_ROM_RAM_MODE),
+    KIVO_FIELD(GbState, snd_master_on),
+    KIVO_FIELD(GbState, so1_on),
+    KIVO_FIELD(GbState, so1_volume),
+    KIVO_FIELD(GbState, so2_on),
+    KIVO_FIELD(GbState, so2_volume),
+    KIVO_FIELD(GbState, channels),
+    KIVO_FIELD(GbState, snd_buffer_fill),
+    KIVO_FIELD(GbState, snd_rate_acc),
+};
+const Field kChannelFields[] = {
+    KIVO_FIELD(SoundChannel, ch_on),
+    KIVO_FIELD(SoundChannel, sweep_on),
+    KIVO_FIELD(SoundChannel, sweep_count),
+    KIVO_FIELD(SoundChannel, sweep_time),
+    KIVO_FIELD(SoundChannel, sweep_cycles),
+    KIVO_FIELD(SoundChannel, sweep_dir),
+    KIVO_FIELD(SoundChannel, sweep_shift),
+    KIVO_FIELD(SoundChannel, env_on),
+    KIVO_FIELD(SoundChannel, env_volume),
+    KIVO_FIELD(SoundChannel, env_initial),
+    KIVO_FIELD(SoundChannel, env_dir),
+    KIVO_FIELD(SoundChannel, env_period),
+    KIVO_FIELD(SoundChannel, env_cycles),
+    KIVO_FIELD(SoundChannel, duty),
+    KIVO_FIELD(SoundChannel, duty_step),
+    KIVO_FIELD(SoundChannel, freq_cycles),
+    KIVO_FIELD(SoundChannel, freq_period),
+    KIVO_FIELD(SoundChannel, freq_lo),
+    KIVO_FIELD(SoundChannel, freq_hi),
+    KIVO_FIELD(SoundChannel, length_on),
+    KIVO_FIELD(SoundChannel, length_cycles),
+    KIVO_FIELD(SoundChannel, length_count),
+    KIVO_FIELD(SoundChannel, wave_level),
+    KIVO_FIELD(SoundChannel, wave_pos),
+    KIVO_FIELD(SoundChannel, noise_clock_shift),
+    KIVO_FIELD(SoundChannel, noise_width),
+    KIVO_FIELD(SoundChannel, noise_ratio),
+    KIVO_FIELD(SoundChannel, output),
+};
+const Field kMemoryRegions[] = {
+    KIVO_FIELD(GbMemory, wram),
+    KIVO_FIELD(GbMemory, xram),
+    KIVO_FIELD(GbMemory, vram),
+    KIVO_FIELD(GbMemory, oam_page),
+    KIVO_FIELD(GbMemory, io_page),
+    KIVO_FIELD(GbMemory, unused_2C200),
+    KIVO_FIELD(GbMemory, frame_buffer),
+    KIVO_FIELD(GbMemory, unused_47A00),
+    KIVO_FIELD(GbMemory, sample_buffer),
+    KIVO_FIELD(GbMemory, unused_4C600),
+    KIVO_FIELD(GbMemory, sample_write_ptr),
+};
+#undef KIVO_FIELD
+
+// The last field of a table (in offset order) that starts at or before offset, and how far in.
+template <std::size_t N>
+std::string FieldAt(const Field (&table)[N], std::size_t offset) {
+    std::size_t i = 0;
+    while (i + 1 < N && table[i + 1].offset <= offset) ++i;
+    return std::string(table[i].name) + "+" + std::to_string(offset - table[i].offset);
+}
+
+std::string StateFieldAt(std::size_t offset) {
+    const std::size_t channels = offsetof(GbState, channels);
+    const std::size_t end = channels + 4 * sizeof(SoundChannel);
+    if (offset < channels || offset >= end) return FieldAt(kStateFields, offset);
+    const std::size_t in = offset - channels;
+    return "channels[" + std::to_string(in / sizeof(SoundChannel)) + "]." +
+           FieldAt(kChannelFields, in % sizeof(SoundChannel));
+}
+
+std::string MemoryPlaceAt(std::size_t offset) {
+    std::ostringstream out;
+    out << FieldAt(kMemoryRegions, offset);
+    if (offset >= offsetof(GbMemory, oam_page) && offset < offsetof(GbMemory, unused_2C200)) {
+        out << " (address 0x" << std::hex << 0xFE00 + (offset - offsetof(GbMemory, oam_page))
+            << ")";
+    }
+    return out.str();
+}
+
+// The first byte at which two objects of the same type differ, or -1.
+long FirstDifference(const void* a, const void* b, std::size_t size) {
+    const auto* x = static_cast<const u8*>(a);
+    const auto* y = static_cast<const u8*>(b);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (x[i] != y[i]) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+std::string Hex(unsigned v) {
+    std::ostringstream out;
+    out << "0x" << std::hex << v;
+    return out.str();
+}
+
+// ---- the two machines ----
+
+std::uint64_t Fnv1a(const u8* data, std::size_t size) {
+    std::uint64_t h = 0xCBF29CE484222325ull;
+    for (std::size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 0x100000001B3ull;
+    return h;
+}
+
+// Keeps the last picture handed over and a hash of every one.
+class FramePresenter : public VideoPresenter {
+  public:
+    void CopyFrameToSurface(const u8* frame_buffer) override {
+        for (int y = 0; y < kScreenHeight; ++y) {
+            std::memcpy(last.data() + y * kScreenWidth * 4,
+                        frame_buffer + y * kLineBytes + kVisibleOffset, kScreenWidth * 4);
+        }
+        hashes.push_back(Fnv1a(last.data(), last.size()));
+    }
+    void PresentFrame() override {}
+
+    std::vector<u8> last = std::vector<u8>(kScreenWidth * kScreenHeight * 4);
+    std::vector<std::uint64_t> hashes;
+};
+
+struct Rig {
+    std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
+    FramePresenter presenter;
+    RecordingSoundOutput sound;
+};
+
+class Twins {
+  public:
+    Twins(std::vector<u8> image, SystemType system, u32 noise_seed) {
+        ref_.gb->reference_mode = true;
+        for (Rig* rig : {&ref_, &lazy_}) {
+            TGBSYSF& gb = *rig->gb;
+            gb.system_type = system;
+            gb.noise_seed_source = [noise_seed] { return noise_seed; };
+            gb.presenter = &rig->presenter;
+            gb.sound_output = &rig->sound;
+            std::string error;
+            EXPECT_TRUE(gb.OpenRomImage(image, "twin.gb", &error)) << error;
+        }
+    }
+
+    TGBSYSF& ref() { return *ref_.gb; }
+    TGBSYSF& lazy() { return *lazy_.gb; }
+    template <class F>
+    void Both(F f) {
+        f(*ref_.gb);
+        f(*lazy_.gb);
+    }
+
+    // Everything either machine shows the outside world, compared. The sound handed over is
+    // compared and then forgotten, to keep long runs small.
+    ::testing::AssertionResult Same() {
+        const TGBSYSF& r = *ref_.gb;
+        const TGBSYSF& z = *lazy_.gb;
+        const auto* rs = reinterpret_cast<const u8*>(&r.state);
+        const auto* zs = reinterpret_cast<const u8*>(&z.state);
+        if (long i = FirstDifference(&r.state, &z.state, sizeof(GbState)); i >= 0) {
+            return ::testing::AssertionFailure()
+                   << "GbState differs first at byte " << i << " (" << StateFieldAt(i)
+                   << "): reference " << Hex(rs[i]) << ", lazy " << Hex(zs[i]) << "; PC reference "
+                   << Hex(r.state.PC) << ", lazy " << Hex(z.state.PC);
+        }
+        if (long i = FirstDifference(&r.memory, &z.memory, sizeof(GbMemory)); i >= 0) {
+            const auto* rm = reinterpret_cast<const u8*>(&r.memory);
+            const auto* zm = reinterpret_cast<const u8*>(&z.memory);
+            return ::testing::AssertionFailure()
+                   << "GbMemory differs first at byte " << Hex(static_cast<unsigned>(i)) << " ("
+                   << MemoryPlaceAt(i) << "): reference " << Hex(rm[i]) << ", lazy " << Hex(zm[i]);
+        }
+        if (r.noise_rng != z.noise_rng) return ::testing::AssertionFailure() << "noise_rng differs";
+        if (r.frame_count != z.frame_count) {
+            return ::testing::AssertionFailure()
+                   << "frame_count: reference " << r.frame_count << ", lazy " << z.frame_count;
+        }
+        const auto& rh = ref_.presenter.hashes;
+        const auto& zh = lazy_.presenter.hashes;
+        if (rh != zh) {
+            std::size_t n = 0;
+            while (n < rh.size() && n < zh.size() && rh[n] == zh[n]) ++n;
+            return ::testing::AssertionFailure()
+                   << "presented frames differ from frame " << n << " (reference presented "
+                   << rh.size() << ", lazy " << zh.size() << ")";
+        }
+        if (ref_.sound.bytes != lazy_.sound.bytes) {
+            const std::size_t n = std::min(ref_.sound.bytes.size(), lazy_.sound.bytes.size());
+            const long i = FirstDifference(ref_.sound.bytes.data(), lazy_.sound.bytes.data(), n);
+            return ::testing::AssertionFailure()
+                   << "sound handed over differs (reference " << ref_.sound.BlockCount()
+                   << " blocks, lazy " << lazy_.sound.BlockCount() << ", first byte " << i << ")";
+        }
+        ref_.sound.bytes.clear();
+        lazy_.sound.bytes.clear();
+        if (StateFileImage(r) != StateFileImage(z)) {
+            return ::testing::AssertionFailure() << "state files differ";
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // The last pictures presented, as PNG files.
+    ::testing::AssertionResult SameScreenshots() {
+        std::vector<u8> png[2];
+        std::string error;
+        for (int i = 0; i < 2; ++i) {
+            const Rig& rig = i ? lazy_ : ref_;
+            if (!EncodePng(rig.presenter.last.data(), kScreenWidth, kScreenHeight, &png[i],
+                           &error)) {
+                return ::testing::AssertionFailure() << error;
+            }
+        }
+        if (png[0] != png[1]) return ::testing::AssertionFailure() << "screenshots differ";
+        return ::testing::AssertionSuccess();
+    }
+
+    std::size_t FramesPresented() const { return ref_.presenter.hashes.size(); }
+
+  private:
+    Rig ref_;
+    Rig lazy_;
+};
+
+// ---- runs with things happening between the slices ----
+
+// What happens between two slices: nothing, single steps as the debugger takes them, a state
+// moved from one machine into both, each machine saving and reloading itself, a button pressed
+// or released from outside, an option changed, a reset. Each is applied to both machines alike.
+std::string Between(Twins& t, std::mt19937& rng, ::testing::AssertionResult* same) {
+    *same = ::testing::AssertionSuccess();
+    const int kind = static_cast<int>(rng() % 10);
+    switch (kind) {
+        case 0:
+        case 1: {
+            const int steps = 1 + static_cast<int>(rng() % 40);
+            for (int i = 0; i < steps && *same; ++i) {
+                t.Both([](TGBSYSF& gb) { gb.Step(); });
+                *same = t.Same();
+                if (!*same) *same << " (single step " << i << ")";
+            }
+            return std::to_string(steps) + " single steps";
+        }
+        case 2: {
+            const bool from_ref = rng() % 2;
+            const std::vector<u8> image = StateFileImage(from_ref ? t.ref() : t.lazy());
+            t.Both(
+                [&](TGBSYSF& gb) { EXPECT_TRUE(LoadStateImage(gb, image, "mid-run", nullptr)); });
+            return from_ref ? "reference state loaded into both" : "lazy state loaded into both";
+        }
+        case 3:
+            t.Both([](TGBSYSF& gb) {
+                EXPECT_TRUE(LoadStateImage(gb, StateFileImage(gb), "own", nullptr));
+            });
+            return "each reloaded its own state";
+        case 4:
+        case 5: {
+            const int key = static_cast<int>(rng() % 8);
+            const bool press = rng() % 2;
+            t.Both([&](TGBSYSF& gb) { press ? gb.PressButton(key) : gb.ReleaseButton(key); });
+            return (press ? "pressed key " : "released key ") + std::to_string(key);
+        }
+        case 6: {
+            const u32 ratio = 1 + rng() % 3;
+            t.Both([&](TGBSYSF& gb) {
+                gb.Screen_refresh_ratio_index = ratio;
+                gb.UpdateFrameRatio();
+            });
+            return "frame ratio " + std::to_string(ratio);
+        }
+        case 7: {
+            const int which = static_cast<int>(rng() % 5);
+            t.Both([&](TGBSYSF& gb) {
+                bool* flags[] = {&gb.sound_enable, &gb.sound_select_CH1, &gb.sound_select_CH2,
+                                 &gb.sound_select_CH3, &gb.sound_select_CH4};
+                *flags[which] = !*flags[which];
+            });
+            return "sound option " + std::to_string(which) + " toggled";
+        }
+        case 8: {
+            // The window's Reset and Hard Reset commands, rarely: they restart the program.
+            if (rng() % 3) return "";
+            const bool hard = rng() % 2;
+            t.Both([&](TGBSYSF& gb) { hard ? gb.HardReset() : gb.Reset(); });
+            return hard ? "hard reset" : "reset";
+        }
+        default: return "";
+    }
+}
+
+// Runs both machines for `slices` run slices, comparing after each slice and after everything
+// done between them. The events follow `seed`.
+::testing::AssertionResult RunTwins(Twins& t, int slices, u32 seed, bool events = true) {
+    std::mt19937 rng(seed);
+    std::deque<std::string> history;  // the last things done, for the failure message
+    auto note = [&](std::string what) {
+        history.push_back(std::move(what));
+        if (history.size() > 12) history.pop_front();
+    };
+    auto failure = [&](const ::testing::AssertionResult& same) {
+        std::string done;
+        for (const std::string& what : history) done += " " + what;
+        return ::testing::AssertionFailure()
+               << same.message() << "\n  after:" << done << " (event seed " << seed << ")";
+    };
+    for (int slice = 0; slice < slices; ++slice) {
+        // One or two events between slices, so that a state load may follow single steps.
+        for (int n = (events && slice > 0) ? 1 + (rng() % 3 == 0) : 0; n > 0; --n) {
+            ::testing::AssertionResult same = ::testing::AssertionSuccess();
+            const std::string what = Between(t, rng, &same);
+            if (!what.empty()) note("[" + what + "]");
+            if (same) same = t.Same();
+            if (!same) return failure(same);
+        }
+        t.Both([](TGBSYSF& gb) { gb.RunSlice(); });
+        note("slice" + std::to_string(slice));
+        if (::testing::AssertionResult same = t.Same(); !same) return failure(same);
+    }
+    return t.SameScreenshots();
+}
+
+// ---- the cases ----
+
+TEST(LazyEquivalence, DemoCartridge) {
+    const auto rom = demo::DemoRom();
+    for (u32 seed : {1u, 2u}) {
+        Twins t(std::vector<u8>(rom.begin(), rom.end()), SYSTEM_CGB, seed);
+        EXPECT_TRUE(RunTwins(t, 96 / kScale, seed)) << "event seed " << seed;
+        EXPECT_GT(t.FramesPresented(), 0u);
+    }
+}
+
+// 200 programs in ten groups; the failure message names the seed of the program (the events
+// between slices follow the same seed). A seed's cartridge and console: a colour cartridge on the
+// colour console, a monochrome one on the colour console, or a monochrome one on the monochrome
+// console.
+class LazyEquivalenceRandom : public ::testing::TestWithParam<int> {};
+
+TEST_P(LazyEquivalenceRandom, RunAlike) {
+    int vblank = 0, stat = 0, timer = 0, double_speed = 0;
+    for (int i = 0; i < 20; ++i) {
+        const u32 seed = 1000 + static_cast<u32>(GetParam()) * 20 + static_cast<u32>(i);
+        const int config = static_cast<int>(seed % 4);
+        const bool colour = config < 2;
+        const SystemType system = config == 3 ? SYSTEM_GB : SYSTEM_CGB;
+        // The last program of each group ends its first pass on an undefined opcode.
+        const bool bad_end = i == 19;
+        Twins t(test::RandomProgram(seed, colour, bad_end).Build(), system, seed);
+        ASSERT_TRUE(RunTwins(t, 12, seed)) << "program seed " << seed;
+        const TGBSYSF& gb = t.ref();
+        EXPECT_EQ(gb.state.BadOpCode, bad_end ? 1 : 0) << "program seed " << seed;
+        vblank += gb.memory.wram[0] != 0;
+        stat += gb.memory.wram[1] != 0;
+        timer += gb.memory.wram[2] != 0;
+        double_speed += gb.state.CGB_double_speed;
+    }
+    // The programs do what they are for: the handlers run, and the speed switches.
+    EXPECT_GT(vblank, 5);
+    EXPECT_GT(stat, 2);
+    EXPECT_GT(timer, 2);
+    EXPECT_GT(double_speed, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, LazyEquivalenceRandom, ::testing::Range(0, 10));
+
+// A program asleep in HALT until a button press: the press comes from outside between slices,
+// and between single steps, and wakes both machines at the same step.
+class LazyEquivalenceJoypad : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LazyEquivalenceJoypad, ButtonPressWakesBothAtTheSameStep) {
+    const bool with_ime = GetParam();
+    Twins t(test::JoypadWaitRom(with_ime), SYSTEM_CGB, 0);
+    ASSERT_TRUE(RunTwins(t, 2, 0, false));
+    for (int press = 0; press < 4; ++press) {
+        ASSERT_EQ(t.ref().state.flag_halt, 1) << "press " << press;
+        const int key = press * 2 + (with_ime ? 1 : 0);
+        if (press % 2) {
+            // Between single steps, each compared.
+            for (int i = 0; i < 30; ++i) {
+                if (i == 7) t.Both([&](TGBSYSF& gb) { gb.PressButton(key); });
+                t.Both([](TGBSYSF& gb) { gb.Step(); });
+                ASSERT_TRUE(t.Same()) << "press " << press << ", step " << i;
+            }
+        } else {
+            t.Both([&](TGBSYSF& gb) { gb.PressButton(key); });
+        }
+        ASSERT_TRUE(RunTwins(t, 2, 0, false)) << "press " << press;
+        t.Both([&](TGBSYSF& gb) { gb.ReleaseButton(key); });
+        ASSERT_TRUE(RunTwins(t, 1, 0, false)) << "release " << press;
+    }
+    EXPECT_EQ(t.ref().memory.wram[test::kHandlerCounters + 4 - 0xC000], 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ime, LazyEquivalenceJoypad, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Enabled" : "Disabled"; });
+
+// Every cartridge of the third-party folder, its subfolders included.
+TEST(LazyEquivalence, EveryTestRom) {
+    const fs::path folder = KIVO_TEST_ROMS;
+    if (!fs::is_directory(folder)) GTEST_SKIP() << folder << " is absent";
+    int count = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const fs::path ext = entry.path().extension();
+        if (!entry.is_regular_file() || (ext != ".gb" && ext != ".gbc")) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::vector<u8> image((std::istreambuf_iterator<char>(in)), {});
+        ASSERT_FALSE(image.empty()) << entry.path();
+        const u32 seed = static_cast<u32>(count++);
+        Twins t(std::move(image), SYSTEM_CGB, seed);
+        EXPECT_TRUE(RunTwins(t, 48 / kScale, seed)) << entry.path();
+    }
+    EXPECT_GT(count, 0);
+}
+
+// The comparison itself: a single byte changed in one machine is found and named.
+TEST(LazyEquivalence, ComparisonNamesTheFirstDifference) {
+    Twins t(test::RandomProgram(7, true).Build(), SYSTEM_CGB, 7);
+    ASSERT_TRUE(RunTwins(t, 1, 7, false));
+    t.lazy().state.channels[3].env_volume ^= 1;
+    EXPECT_NE(std::string(t.Same().message()).find("channels[3].env_volume+0"), std::string::npos)
+        << t.Same().message();
+    t.lazy().state.channels[3].env_volume ^= 1;
+    t.lazy().memory.io_page[0x80] ^= 1;
+    EXPECT_NE(std::string(t.Same().message()).find("io_page+128"), std::string::npos)
+        << t.Same().message();
+}
+
+}  // namespace
+}  // namespace kivo
