@@ -275,6 +275,8 @@ void StepOnce(TGBSYSF& gb, u32 op_cycles) {
 // A frame needs the channels' levels but changes nothing in them: at a step where only the mixer
 // acts, the earlier steps are replayed, the frame is mixed, and the step's own channel work joins
 // the next run of quiet steps (its cycles already counted in snd_rate_acc: snd_rate_applied).
+// While no level the mixer hears can change (silence, a muted voice, or until a waveform step),
+// frames do not end a run either: all of them mix the same levels, and the replay produces them.
 //
 // Whatever could move a threshold (a sound register or wave RAM write, the speed switch) first
 // calls SoundSync, which replays the pending steps and has the next step plan afresh.
@@ -320,12 +322,47 @@ u32 QuietChannelCycles(const TGBSYSF& gb) {
     return gb.state.CGB_double_speed ? budget << 1 : budget;
 }
 
+// Processor cycles from the last replay until the mix could change: the next waveform step of a
+// channel the mixer hears (on, selected, routed to a terminal whose volume is not 0) and whose
+// level depends on its position. Until then every frame mixes the same levels, so frames inside
+// a run of quiet steps can be replayed too. Envelope, length and sweep ticks are in the channel
+// budget already.
+u32 SteadyMixCycles(const TGBSYSF& gb) {
+    if (!SoundOn(gb)) return kNoChannelEvent;  // every frame is silence
+    const GbState& s = gb.state;
+    const u32 nr51 = gb.memory.io_page[reg::NR51];
+    const u32 heard = ((s.so1_on && (s.so1_volume & 7u)) ? nr51 & 0x0Fu : 0u) |
+                      ((s.so2_on && (s.so2_volume & 7u)) ? nr51 >> 4 : 0u);
+    const bool selected[4] = {gb.sound_select_CH1, gb.sound_select_CH2, gb.sound_select_CH3,
+                              gb.sound_select_CH4};
+    u32 budget = kNoChannelEvent;
+    for (u32 n = 0; n < 4; ++n) {
+        const SoundChannel& ch = s.channels[n];
+        if (!(heard & (1u << n)) || !selected[n] || !ch.ch_on) continue;
+        // A silent voice (volume 0, or the wave channel muted) stays at level 0 at every position.
+        const bool silent = n == 2 ? (ch.wave_level & 3) == 0 : EnvelopeLevel(ch) == 0;
+        if (silent && ch.output == 0) continue;
+        if (n == 3 && ch.freq_period == 0) return 0;  // a draw at every step
+        budget = std::min(budget, CyclesUntil(ch.freq_cycles, ch.freq_period));
+    }
+    return s.CGB_double_speed ? budget << 1 : budget;
+}
+
 // Cycles from now until the mixer's next frame. (2^23 + 2^31) / 22050 at most: no pending count
 // can overflow.
 u32 QuietSampleCycles(const GbState& s) {
     const std::int64_t missing = SampleThreshold(s) - s.snd_rate_acc;
     if (missing <= 0) return 0;
     return static_cast<u32>((missing + kSampleRate - 1) / kSampleRate);
+}
+
+// Pending cycles (`pending` of them counted already) until a step needs the mixer in full: the
+// next frame, or, while the mix stays the same, the next change of a level it hears. A backlog
+// of frames (from a state file) is worked off one frame per step.
+u32 QuietMixerCycles(const TGBSYSF& gb, u32 pending) {
+    const u32 sample = QuietSampleCycles(gb.state);
+    if (sample == 0) return pending;
+    return std::max(pending + sample, SteadyMixCycles(gb));
 }
 
 // The generator after k draws is x -> mul x + add: the rule composed with itself k times, all
@@ -419,10 +456,14 @@ void ReplayQuietSteps(TGBSYSF& gb) {
     gb.snd_rate_applied = 0;
     if (steps == 0) return;
     GbState& s = gb.state;
-    // Below the threshold by the budget's construction, so within i32.
-    s.snd_rate_acc = static_cast<i32>(std::int64_t{s.snd_rate_acc} +
-                                      std::int64_t{cycles - applied} * kSampleRate);
-    if (!SoundOn(gb)) return;
+    // The frames of the quiet steps, all alike (SteadyMixCycles): every step adds less than a
+    // threshold, so each one that crosses it gives one frame, and no backlog builds up.
+    const std::int64_t threshold = SampleThreshold(s);
+    std::int64_t acc = std::int64_t{s.snd_rate_acc} + std::int64_t{cycles - applied} * kSampleRate;
+    const bool on = SoundOn(gb);
+    for (; acc >= threshold; acc -= threshold) MixFrame(gb, on);
+    s.snd_rate_acc = static_cast<i32>(acc);
+    if (!on) return;
     const u32 channel_cycles = ChannelCycles(s, cycles);
     ReplayChannel<0>(gb, channel_cycles, steps);
     ReplayChannel<1>(gb, channel_cycles, steps);
@@ -446,7 +487,7 @@ void TGBSYSF::SoundCatchUp() {
     if (earlier + op >= snd_channel_budget || reference_mode) {
         StepOnce(*this, op);
         snd_channel_budget = reference_mode ? 0 : QuietChannelCycles(*this);
-        snd_budget = std::min(snd_channel_budget, QuietSampleCycles(state));
+        snd_budget = std::min(snd_channel_budget, QuietMixerCycles(*this, 0));
     } else {
         // Only the mixer acts in this step.
         SampleStep(*this, op);
@@ -454,7 +495,7 @@ void TGBSYSF::SoundCatchUp() {
         snd_pending = op;
         snd_pending_steps = 1;
         snd_rate_applied = op;
-        snd_budget = std::min(snd_channel_budget, op + QuietSampleCycles(state));
+        snd_budget = std::min(snd_channel_budget, QuietMixerCycles(*this, op));
     }
 }
 
