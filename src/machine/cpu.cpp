@@ -565,9 +565,10 @@ inline void TimerStep(TGBSYSF& gb, u32 cycles) {
 inline void ServiceInterrupts(TGBSYSF& gb) {
     GbState& s = gb.state;
     const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed) & 0x1F;
-    if (requests == 0) return;
     const u8 pending = s.IE & requests;
-    if (s.flag_stop | (s.flag_halt & (pending != 0))) {
+    // Most steps end here, also while a request the program never enabled stands.
+    if (pending == 0 && !(s.flag_stop && requests != 0)) [[likely]] return;
+    if (s.flag_stop | s.flag_halt) {
         s.flag_halt = 0;
         s.flag_stop = 0;
     }
