@@ -165,6 +165,15 @@ class TGBSYSF : public GbOptions {
 
     // ---- renderer (renderer.cpp) ----
     void RenderLine();
+    // The sprites on each visible line, bit i for OAM entry i, as found from sprite_oam and
+    // sprite_height. Rebuilt when a line finds OAM or the sprite height changed, which games do
+    // about once a frame; a line then tests only its own sprites instead of all 40.
+    struct SpriteLines {
+        bool valid = false;
+        u32 height = 0;
+        u8 oam[160] = {};
+        u64 lines[kScreenHeight] = {};
+    } sprite_lines;
     // Draws one 8-pixel tile row (bit planes lo and hi) at dst, a pixel of the line being drawn
     // with 8 pixels of room after it. pairs is the palette as host pixels two at a time, entry
     // a | b << 2 holding colour a then colour b, tags included (renderer.cpp builds them).

@@ -12,6 +12,7 @@
 //
 // Palettes are converted to host colour entries when the program writes them, not per pixel.
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -171,6 +172,24 @@ inline void DrawMapRow(TGBSYSF& gb, u8* dst, u32 row_base, u32 column, int count
     }
 }
 
+// Finds the visible lines of every sprite. A row inside the sprite on a visible line means Y is
+// LY + 16 - row, within 1..159: the rule that Y 0 or Y >= 160 hides a sprite holds without a test
+// of its own. X 0 puts the sprite wholly off screen on the left, X >= 168 on the right.
+void FindSpriteLines(const u8* oam, u32 height, TGBSYSF::SpriteLines& cache) {
+    cache.valid = true;
+    cache.height = height;
+    std::memcpy(cache.oam, oam, sizeof cache.oam);
+    std::memset(cache.lines, 0, sizeof cache.lines);
+    for (u32 i = 0; i < 40; ++i) {
+        const u8* e = oam + i * 4;
+        if (e[1] - 1u >= 167u) continue;
+        for (u32 row = 0; row < height; ++row) {
+            const u32 ly = (e[0] + row - 16) & 0xFF;
+            if (ly < kScreenHeight) cache.lines[ly] |= u64{1} << i;
+        }
+    }
+}
+
 }  // namespace
 
 void TGBSYSF::RenderLine() {
@@ -236,19 +255,20 @@ void TGBSYSF::RenderLine() {
     if (sprites_on) {
         const u32 height = (lcdc & kTallSprites) ? 16 : 8;
         const u8* oam = memory.oam_page;
+        SpriteLines& cache = sprite_lines;
+        if (!cache.valid || cache.height != height ||
+            std::memcmp(cache.oam, oam, sizeof cache.oam) != 0) [[unlikely]] {
+            FindSpriteLines(oam, height, cache);
+        }
         PixelPairs<false> pixels;
         // Entry 39 first, so lower entries are drawn later and end up on top whatever their X.
         // Every sprite on the line is drawn: no ten-sprite limit.
-        for (int i = 39; i >= 0; --i) {
+        for (u64 on_line = cache.lines[ly]; on_line != 0;) {
+            const int i = 63 - std::countl_zero(on_line);
+            on_line &= ~(u64{1} << i);
             const u8* e = oam + i * 4;
-            // Most entries miss the line, so the row test comes first. A row inside the sprite
-            // on a visible line means Y is LY + 16 - row, within 1..159: the rule that Y 0 or
-            // Y >= 160 hides a sprite holds without a test of its own.
             u32 row = (ly + 16 - e[0]) & 0xFF;
-            if (row >= height) continue;
-            // X 0 puts the sprite wholly off screen on the left, X >= 168 on the right.
             const u32 sx = e[1];
-            if (sx - 1 >= 167) continue;
             const u32 attr = e[3];
             if (attr & kAttrYFlip) row = height - 1 - row;
             u32 tile = e[2];
