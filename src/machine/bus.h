@@ -40,15 +40,16 @@ inline void TGBSYSF::MapReadPages() {
         read_pages[k] = rom + k * 0x1000;
         read_pages[4 + k] = rom_bank1 + k * 0x1000;
     }
-    const u8* vram = memory.vram + (state.Bank_VRAM & 1) * 0x2000;
-    const u8* xram = memory.xram + (state.Bank_XRAM & 15) * 0x2000;
-    read_pages[0x8] = vram;
-    read_pages[0x9] = vram + 0x1000;
-    read_pages[0xA] = xram;
-    read_pages[0xB] = xram + 0x1000;
-    read_pages[0xC] = memory.wram + (state.Bank_WRAM0 & 7) * 0x1000;
-    read_pages[0xD] = memory.wram + (state.Bank_WRAM1 & 7) * 0x1000;
-    read_pages[0xE] = read_pages[0xC];
+    u8* vram = memory.vram + (state.Bank_VRAM & 1) * 0x2000;
+    u8* xram = memory.xram + (state.Bank_XRAM & 15) * 0x2000;
+    write_pages[0x8] = vram;
+    write_pages[0x9] = vram + 0x1000;
+    write_pages[0xA] = xram;
+    write_pages[0xB] = xram + 0x1000;
+    write_pages[0xC] = memory.wram + (state.Bank_WRAM0 & 7) * 0x1000;
+    write_pages[0xD] = memory.wram + (state.Bank_WRAM1 & 7) * 0x1000;
+    write_pages[0xE] = write_pages[0xC];
+    for (u32 k = 0x8; k <= 0xE; ++k) read_pages[k] = write_pages[k];
     read_pages[0xF] = nullptr;
 }
 

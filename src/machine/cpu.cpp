@@ -83,6 +83,15 @@ inline u8 CpuRead(TGBSYSF& gb, u16 address) {
     return gb.BusRead(address);
 }
 
+// The processor's writes: plain memory directly through the page map, the rest through the bus.
+inline void CpuWrite(TGBSYSF& gb, u16 address, u8 value) {
+    if (u8* page = gb.write_pages[address >> 12]) [[likely]] {
+        page[address & 0x0FFF] = value;
+        return;
+    }
+    gb.BusWrite(address, value);
+}
+
 // Opcode and operand fetches.
 inline u8 Fetch8(TGBSYSF& gb) {
     return CpuRead(gb, gb.state.PC++);
@@ -96,8 +105,8 @@ inline u16 Fetch16(TGBSYSF& gb) {
 
 inline void Push16(TGBSYSF& gb, u16 value) {
     GbState& s = gb.state;
-    gb.BusWrite(--s.SP, static_cast<u8>(value >> 8));
-    gb.BusWrite(--s.SP, static_cast<u8>(value));
+    CpuWrite(gb, --s.SP, static_cast<u8>(value >> 8));
+    CpuWrite(gb, --s.SP, static_cast<u8>(value));
 }
 
 inline u16 Pop16(TGBSYSF& gb) {
@@ -121,7 +130,7 @@ inline u8 ReadOperand(TGBSYSF& gb) {
 template <int r>
 inline void WriteOperand(TGBSYSF& gb, u8 value) {
     if constexpr (r == 6)
-        gb.BusWrite(gb.state.HL, value);
+        CpuWrite(gb, gb.state.HL, value);
     else
         Reg<r>(gb.state) = value;
 }
@@ -332,8 +341,8 @@ inline void ExecuteBlock0(TGBSYSF& gb) {
         if constexpr (y == 0) {         // NOP
         } else if constexpr (y == 1) {  // LD (a16),SP
             const u16 address = Fetch16(gb);
-            gb.BusWrite(address, static_cast<u8>(s.SP));
-            gb.BusWrite(static_cast<u16>(address + 1), static_cast<u8>(s.SP >> 8));
+            CpuWrite(gb, address, static_cast<u8>(s.SP));
+            CpuWrite(gb, static_cast<u16>(address + 1), static_cast<u8>(s.SP >> 8));
         } else if constexpr (y == 2) {
             Stop(gb);
         } else {  // JR e; JR cc,e for y = 4-7
@@ -361,7 +370,7 @@ inline void ExecuteBlock0(TGBSYSF& gb) {
         else
             address = s.HL;
         if constexpr (q == 0)
-            gb.BusWrite(address, RegA(s));
+            CpuWrite(gb, address, RegA(s));
         else
             RegA(s) = CpuRead(gb, address);
         if constexpr (p == 2)
@@ -447,7 +456,7 @@ inline void ExecuteBlock3(TGBSYSF& gb) {
             else
                 address = Fetch16(gb);  // (a16)
             if constexpr (y < 6)
-                gb.BusWrite(address, RegA(s));
+                CpuWrite(gb, address, RegA(s));
             else if constexpr ((y & 1) == 0)
                 RegA(s) = gb.IoRead(address);  // (C) lies in the high page
             else
@@ -567,7 +576,8 @@ inline void ServiceInterrupts(TGBSYSF& gb) {
     const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed) & 0x1F;
     const u8 pending = s.IE & requests;
     // Most steps end here, also while a request the program never enabled stands.
-    if (pending == 0 && !(s.flag_stop && requests != 0)) [[likely]] return;
+    if (pending == 0 && !(s.flag_stop && requests != 0)) [[likely]]
+        return;
     if (s.flag_stop | s.flag_halt) {
         s.flag_halt = 0;
         s.flag_stop = 0;

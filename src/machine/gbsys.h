@@ -133,7 +133,7 @@ class TGBSYSF : public GbOptions {
     // ---- memory bus (bus.h) ----
     u8 BusRead(u16 address) const;
     void BusWrite(u16 address, u8 value);
-    // Derives read_pages from rom_bank1 and the bank registers as they are now.
+    // Derives read_pages and write_pages from rom_bank1 and the bank registers as they are now.
     void MapReadPages();
 
     // ---- cartridge (cartridge.cpp) ----
@@ -240,6 +240,10 @@ class TGBSYSF : public GbOptions {
     // the bus's range tests. It is derived at the start of every run slice and step, and again
     // after any bus write that can switch a bank; nothing outside the processor relies on it.
     const u8* read_pages[16] = {};
+    // The processor's write map, alike: the plain memory at 0x8000-0xEFFF (video RAM, cartridge
+    // RAM, work RAM and its echo), where a write has no other effect; null elsewhere, where
+    // writes go through the bus (bank switches, OAM, registers).
+    u8* write_pages[16] = {};
     // The addressable part of the ROM file, read once at open: bank switches never touch the
     // file. Bounded by kMaxRomBytes.
     std::vector<u8> rom_image;

@@ -164,9 +164,10 @@ inline void StepNoise(TGBSYSF& gb, SoundChannel& ch, u32 op) {
 }
 
 // One stereo frame: each terminal sums the levels NR51 routes to it and scales the sum by its
-// NR50 volume; all samples are 0..6720. Terminal 1 is the left channel of the block.
-[[gnu::noinline]] void MixFrame(TGBSYSF& gb, bool enabled) {
-    GbState& s = gb.state;
+// NR50 volume; all samples are 0..6720. Terminal 1 is the left channel of the block. Returned as
+// it is stored: two little-endian i16, left first.
+u32 MixLevels(const TGBSYSF& gb, bool enabled) {
+    const GbState& s = gb.state;
     u32 sum1 = 0;
     u32 sum2 = 0;
     if (enabled) {
@@ -183,15 +184,27 @@ inline void StepNoise(TGBSYSF& gb, SoundChannel& ch, u32 op) {
     }
     const u32 left = s.so1_on ? sum1 * (s.so1_volume & 7u) * kMixScale : 0;
     const u32 right = s.so2_on ? sum2 * (s.so2_volume & 7u) * kMixScale : 0;
+    return left | right << 16;
+}
 
+// Adds `count` copies of a frame to the block, handing each completed block to the output.
+void AppendFrames(TGBSYSF& gb, u32 frame, u32 count) {
+    GbState& s = gb.state;
     // The write position is always 4 x snd_buffer_fill, whatever a state file put there.
     u32 fill = static_cast<u32>(s.snd_buffer_fill) & (kBlockFrames - 1);
-    const u32 frame = left | right << 16;  // two little-endian i16, left first
-    std::memcpy(gb.memory.sample_buffer + fill * 4, &frame, 4);
-    fill = (fill + 1) & (kBlockFrames - 1);
+    for (; count != 0; --count) {
+        std::memcpy(gb.memory.sample_buffer + fill * 4, &frame, 4);
+        fill = (fill + 1) & (kBlockFrames - 1);
+        if (fill == 0 && gb.sound_output) {
+            gb.sound_output->StreamSoundBlock(gb.memory.sample_buffer);
+        }
+    }
     s.snd_buffer_fill = static_cast<i32>(fill);
     gb.memory.sample_write_ptr = fill * 4;
-    if (fill == 0 && gb.sound_output) gb.sound_output->StreamSoundBlock(gb.memory.sample_buffer);
+}
+
+[[gnu::noinline]] void MixFrame(TGBSYSF& gb, bool enabled) {
+    AppendFrames(gb, MixLevels(gb, enabled), 1);
 }
 
 inline bool SoundOn(const TGBSYSF& gb) {
@@ -461,7 +474,10 @@ void ReplayQuietSteps(TGBSYSF& gb) {
     const std::int64_t threshold = SampleThreshold(s);
     std::int64_t acc = std::int64_t{s.snd_rate_acc} + std::int64_t{cycles - applied} * kSampleRate;
     const bool on = SoundOn(gb);
-    for (; acc >= threshold; acc -= threshold) MixFrame(gb, on);
+    if (acc >= threshold) {
+        AppendFrames(gb, MixLevels(gb, on), static_cast<u32>(acc / threshold));
+        acc %= threshold;
+    }
     s.snd_rate_acc = static_cast<i32>(acc);
     if (!on) return;
     const u32 channel_cycles = ChannelCycles(s, cycles);
