@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <regex>
 
 #include "cli/run_args.h"
 #include "support/kivo_run.h"
@@ -185,12 +184,18 @@ TEST_F(RunnerUntilTest, HelpPrintsTheReadmesOptionTable) {
     for (std::size_t at = 0; (at = readme.find("\n| `--", at)) != std::string::npos; ++at) ++rows;
     EXPECT_EQ(rows, std::size(kOptionHelp));
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        std::smatch m;
-        ASSERT_TRUE(std::regex_match(lines[i], m, std::regex("  (--\\S+(?: \\S+)?) +(.*)")));
-        const std::string row = "| `" + m[1].str() + "` | " + m[2].str() + " |";
+        // "  OPTION [ARG]  MEANING", the meaning aligned in a column
+        const std::size_t gap = lines[i].find("  ", 2),
+                          meaning = lines[i].find_first_not_of(' ', gap);
+        ASSERT_TRUE(lines[i].rfind("  --", 0) == 0 && meaning != std::string::npos) << lines[i];
+        const std::string row =
+            "| `" + lines[i].substr(2, gap - 2) + "` | " + lines[i].substr(meaning) + " |";
         EXPECT_NE(readme.find(row), std::string::npos) << "the README has no row " << row;
     }
-    EXPECT_TRUE(std::regex_match(Run("--version").out, std::regex("kivo-run [0-9]+\\.[0-9]+\n")));
+    const std::string version = Run("--version").out;
+    EXPECT_TRUE(version.rfind("kivo-run ", 0) == 0 && version.find('.') != std::string::npos &&
+                version.find('\n') == version.size() - 1)
+        << version;
 }
 
 }  // namespace
