@@ -35,8 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     RunArgs args;
     error.clear();
     if (ParseRunArgs(words, &args, &error)) {
-        if (!args.help && args.demo == !args.rom.empty()) __builtin_trap();
-        if (args.slices && args.frames) __builtin_trap();
+        // --help and --version skip the checks of a run's options.
+        const bool checked = !args.help && !args.version;
+        if (checked && args.demo == !args.rom.empty()) __builtin_trap();
+        if (checked && args.slices && args.frames) __builtin_trap();
     } else if (error.empty()) {
         __builtin_trap();
     }

@@ -1,14 +1,18 @@
 // kivo-run: runs a cartridge headless, with no pacing, and writes what was asked for.
 //
 // The order of work is fixed because other tools rely on it: options (--ini), ROM (or --demo),
-// --load-state, the run (--slices or --frames, with --input events at frame hand-overs), then
+// --load-state, the run (--slices or --frames, with --input events at frame hand-overs, ended
+// early by the first --until condition that holds or by the --verdict convention's result), then
 // the outputs in the order --save-state, --screenshot, --wav, --cart-info, --disasm, --mem,
-// --regs, the --benchmark figures, and last the summary line
+// --regs, the --benchmark figures, the --verdict line and the program's text, and last the
+// summary line
 //
 //     slices=N frames=F bad_opcode=0|1
 //
 // Exit status: 0 success, 1 a file could not be read or written or a state was rejected (one
-// line on stderr, and no output file written), 2 a usage error. Messages never go to stdout.
+// line on stderr, and no output file written), 2 a usage error, 3 a --verdict other than pass or,
+// without --verdict, an --until run that reached its limit with no condition holding. Messages
+// never go to stdout.
 //
 // Output files are all-or-nothing: each is written to a temporary file beside its target while
 // the run goes on, and only when every one of them is complete and the texts have reached stdout
@@ -22,11 +26,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/input_script.h"
 #include "cli/run_args.h"
+#include "cli/run_watch.h"
 #include "common/safe_file.h"
 #include "demo/demo_rom.h"
 #include "host/null_presenter.h"
@@ -45,6 +51,7 @@ namespace {
 
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNotPassed = 3;
 
 // --frames gives up when this many slices (ten console minutes) hand over no frame: only a frame
 // skip period of tens of thousands of frames gets there, and waiting longer would look like a hang.
@@ -167,11 +174,18 @@ struct RunTotals {
 };
 
 // The run itself: --frames N runs slices until N frames are handed over (or the processor
-// freezes), otherwise --slices N (or the default) slices.
-bool RunMachine(TGBSYSF& gb, RunPresenter& presenter, const RunArgs& args, RunTotals* totals,
-                std::string* error) {
+// freezes), otherwise --slices N (or the default) slices; the watch, when it has anything to
+// watch, may end it within a slice, which then counts as run.
+bool RunMachine(TGBSYSF& gb, RunPresenter& presenter, RunWatch& watch, const RunArgs& args,
+                RunTotals* totals, std::string* error) {
     const std::uint64_t first_frame_count = gb.frame_count;
     presenter.ApplyEventsUpTo(first_frame_count);
+    // True when the watch ended the run.
+    const auto run_slice = [&gb, &watch] {
+        if (watch.active()) return gb.RunSliceWatched(watch);
+        gb.RunSlice();
+        return false;
+    };
     std::uint64_t slices = 0;
     const auto started = std::chrono::steady_clock::now();
     if (args.frames) {
@@ -181,8 +195,8 @@ bool RunMachine(TGBSYSF& gb, RunPresenter& presenter, const RunArgs& args, RunTo
             // A frozen processor (undefined opcode) never hands over another frame.
             if (gb.state.BadOpCode) break;
             const u32 before = gb.frame_count;
-            gb.RunSlice();
             ++slices;
+            if (run_slice()) break;
             idle_slices = (gb.frame_count == before) ? idle_slices + 1 : 0;
             if (idle_slices >= kMaxSlicesWithoutFrame) {
                 *error = "no frame was handed over in ten minutes of console time; --frames " +
@@ -192,8 +206,10 @@ bool RunMachine(TGBSYSF& gb, RunPresenter& presenter, const RunArgs& args, RunTo
         }
     } else {
         const std::uint32_t count = args.slices.value_or(kDefaultSlices);
-        for (std::uint32_t i = 0; i < count; ++i) gb.RunSlice();
-        slices = count;
+        while (slices < count) {
+            ++slices;
+            if (run_slice()) break;
+        }
     }
     totals->seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -300,9 +316,10 @@ class OutputFiles {
     u32 fill_at_start_ = 0;
 };
 
-// The texts on stdout: --cart-info, --disasm, --mem, --regs, the --benchmark figures and the
-// summary line.
-void PrintTexts(const TGBSYSF& gb, const RunArgs& args, const RunTotals& totals) {
+// The texts on stdout: --cart-info, --disasm, --mem, --regs, the --benchmark figures, the
+// --verdict lines and the summary line.
+void PrintTexts(const TGBSYSF& gb, const RunArgs& args, const RunTotals& totals,
+                const std::optional<Verdict>& verdict) {
     if (args.cart_info) PrintLine(CartridgeInfoText(gb));
     if (args.disasm) {
         for (const std::string& line : CodeLines(gb, args.disasm->address, args.disasm->count)) {
@@ -326,6 +343,7 @@ void PrintTexts(const TGBSYSF& gb, const RunArgs& args, const RunTotals& totals)
         std::printf("frames=%llu seconds=%.3f fps=%.1f speed=%.0f%%\n",
                     static_cast<unsigned long long>(totals.frames), totals.seconds, fps, speed);
     }
+    if (verdict) std::fputs(VerdictLines(*verdict).c_str(), stdout);
     if (gb.state.BadOpCode) std::fprintf(stderr, "Bad Opcode\n");
     std::printf("slices=%llu frames=%llu bad_opcode=%d\n",
                 static_cast<unsigned long long>(totals.slices),
@@ -359,18 +377,23 @@ int Run(const RunArgs& args) {
     if (!OpenCartridge(gb, args, &error)) return Error(error);
 
     RunTotals totals;
+    RunWatch watch(gb, args.until, args.verdict);
     outputs.RunStarts(gb);
-    if (!RunMachine(gb, presenter, args, &totals, &error)) return Error(error);
+    if (!RunMachine(gb, presenter, watch, args, &totals, &error)) return Error(error);
     gb.presenter = nullptr;
     gb.sound_output = nullptr;
+
+    std::optional<Verdict> verdict;
+    if (args.verdict) verdict = ReadVerdict(gb, *args.verdict, watch.stopped_at_ld_b_b());
 
     // The texts reach stdout before any file is moved into place: a failed write there (a full
     // disk, a closed pipe) ends the run with status 1 and no new output file.
     if (!outputs.Write(gb, presenter, &error)) return Error(error);
-    PrintTexts(gb, args, totals);
+    PrintTexts(gb, args, totals, verdict);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) return Error("cannot write to stdout");
     if (!outputs.Commit(&error)) return Error(error);
-    return 0;
+    if (verdict) return verdict->outcome == Outcome::kPass ? 0 : kExitNotPassed;
+    return args.until.empty() || watch.stopped() ? 0 : kExitNotPassed;
 }
 
 // Ctrl-C or a kill: the temporary files go, the targets stay as they were, and the program
@@ -403,7 +426,11 @@ int main(int argc, char** argv) {
     std::string error;
     if (!ParseRunArgs(words, &args, &error)) return Usage(error);
     if (args.help) {
-        std::printf("%s\n", kUsage);
+        std::fputs(HelpText().c_str(), stdout);
+        return 0;
+    }
+    if (args.version) {
+        std::printf("kivo-run %s\n", KIVO_VERSION);
         return 0;
     }
     RemoveTemporaryFilesOnInterrupt();

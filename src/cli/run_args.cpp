@@ -1,7 +1,11 @@
 #include "cli/run_args.h"
 
-#include <cctype>
+#include <algorithm>
+#include <cstring>
 #include <limits>
+#include <string_view>
+
+#include "ui/hex_digit.h"
 
 namespace kivo::cli {
 
@@ -17,20 +21,24 @@ bool ParseCount(const std::string& text, std::uint32_t* value) {
     return true;
 }
 
+bool ParseHex(const std::string& text, int max_digits, unsigned* value) {
+    std::string_view hex = text;
+    if (hex.size() > 2 && hex[0] == '0' && (hex[1] == 'x' || hex[1] == 'X')) hex.remove_prefix(2);
+    if (hex.empty() || hex.size() > static_cast<std::size_t>(max_digits)) return false;
+    unsigned v = 0;
+    for (char c : hex) {
+        const int digit = HexDigitValue(c);
+        if (digit < 0) return false;
+        v = v * 16 + static_cast<unsigned>(digit);
+    }
+    *value = v;
+    return true;
+}
+
 bool ParseAddressRange(const std::string& text, AddressRange* range) {
     const std::size_t colon = text.find(':');
-    if (colon == std::string::npos) return false;
-    std::string hex = text.substr(0, colon);
-    if (hex.size() > 2 && hex[0] == '0' && (hex[1] == 'x' || hex[1] == 'X')) hex.erase(0, 2);
-    if (hex.empty() || hex.size() > 4) return false;
     unsigned address = 0;
-    for (char c : hex) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-        const int digit = std::isdigit(static_cast<unsigned char>(c))
-                              ? c - '0'
-                              : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
-        address = address * 16 + static_cast<unsigned>(digit);
-    }
+    if (colon == std::string::npos || !ParseHex(text.substr(0, colon), 4, &address)) return false;
     std::uint32_t count = 0;
     if (!ParseCount(text.substr(colon + 1), &count) || count > kMaxViewLines) return false;
     range->address = static_cast<std::uint16_t>(address);
@@ -45,6 +53,49 @@ bool Fail(std::string* error, const std::string& reason) {
     return false;
 }
 
+}  // namespace
+
+bool ParseStopCondition(const std::string& text, StopCondition* condition, std::string* error) {
+    StopCondition c;
+    unsigned address = 0, value = 0;
+    if (text == "ld-b-b") {
+        c.kind = StopCondition::kLdBB;
+    } else if (text.rfind("pc=", 0) == 0 && ParseHex(text.substr(3), 4, &address)) {
+        c.kind = StopCondition::kPc;
+    } else if (const std::size_t equals = text.find('=');
+               text.rfind("mem:", 0) == 0 && equals != std::string::npos &&
+               ParseHex(text.substr(4, equals - 4), 4, &address) &&
+               ParseHex(text.substr(equals + 1), 2, &value)) {
+        c.kind = StopCondition::kMem;
+    } else if (text == "serial") {
+        return Fail(error,
+                    "option --until serial: the serial port is not modelled; read a test "
+                    "program's result with --verdict memory or --verdict registers");
+    } else {
+        return Fail(error,
+                    "option --until takes ld-b-b, pc=ADDR or mem:ADDR=VAL (ADDR and VAL "
+                    "hexadecimal), not '" +
+                        text + "'");
+    }
+    c.address = static_cast<std::uint16_t>(address);
+    c.value = static_cast<std::uint8_t>(value);
+    *condition = c;
+    return true;
+}
+
+std::string HelpText() {
+    std::size_t width = 0;
+    for (const OptionHelp& o : kOptionHelp) width = std::max(width, std::strlen(o.option));
+    std::string text = std::string(kUsage) + "\n";
+    for (const OptionHelp& o : kOptionHelp) {
+        text.append("  ").append(o.option);
+        text.append(width + 2 - std::strlen(o.option), ' ').append(o.meaning).append("\n");
+    }
+    return text;
+}
+
+namespace {
+
 // The field of an option that takes no argument, or null.
 bool* FlagOption(RunArgs& r, const std::string& arg) {
     if (arg == "--cart-info") return &r.cart_info;
@@ -52,6 +103,7 @@ bool* FlagOption(RunArgs& r, const std::string& arg) {
     if (arg == "--benchmark") return &r.benchmark;
     if (arg == "--demo") return &r.demo;
     if (arg == "--help" || arg == "-h") return &r.help;
+    if (arg == "--version") return &r.version;
     return nullptr;
 }
 
@@ -74,6 +126,10 @@ bool TakesRange(const std::string& arg) {
     return arg == "--disasm" || arg == "--mem";
 }
 
+bool TakesWord(const std::string& arg) {
+    return arg == "--until" || arg == "--verdict";
+}
+
 // Stores the argument `value` of option `arg`, which takes one.
 bool SetOptionValue(RunArgs& r, const std::string& arg, const std::string& value,
                     std::string* error) {
@@ -94,6 +150,22 @@ bool SetOptionValue(RunArgs& r, const std::string& arg, const std::string& value
         if (arg == "--seed") r.seed = n;
         return true;
     }
+    if (arg == "--until") {
+        StopCondition condition;
+        if (!ParseStopCondition(value, &condition, error)) return false;
+        r.until.push_back(condition);
+        return true;
+    }
+    if (arg == "--verdict") {
+        if (value == "memory") {
+            r.verdict = VerdictKind::kMemory;
+        } else if (value == "registers") {
+            r.verdict = VerdictKind::kRegisters;
+        } else {
+            return Fail(error, "option --verdict takes memory or registers, not '" + value + "'");
+        }
+        return true;
+    }
     AddressRange range;
     if (!ParseAddressRange(value, &range)) {
         return Fail(error, "option " + arg + " takes ADDR:" +
@@ -105,7 +177,7 @@ bool SetOptionValue(RunArgs& r, const std::string& arg, const std::string& value
     return true;
 }
 
-// The options that exclude or need each other (not checked when --help is given).
+// The options that exclude or need each other (not checked with --help or --version).
 bool CheckCombination(const RunArgs& r, std::string* error) {
     if (r.slices && r.frames) return Fail(error, "--slices and --frames exclude each other");
     if (r.demo && !r.rom.empty()) return Fail(error, "--demo and a ROM exclude each other");
@@ -132,8 +204,9 @@ bool ParseRunArgs(const std::vector<std::string>& args, RunArgs* out, std::strin
             only_positional = true;
             continue;
         }
-        for (const std::string& s : seen) {
-            if (s == arg) return Fail(error, "option " + arg + " given twice");
+        // --until may be repeated: the run stops at the first of its conditions that holds.
+        if (arg != "--until" && std::find(seen.begin(), seen.end(), arg) != seen.end()) {
+            return Fail(error, "option " + arg + " given twice");
         }
         seen.push_back(arg);
 
@@ -141,13 +214,13 @@ bool ParseRunArgs(const std::vector<std::string>& args, RunArgs* out, std::strin
             *flag = true;
             continue;
         }
-        if (!FileOption(r, arg) && !TakesCount(arg) && !TakesRange(arg)) {
+        if (!FileOption(r, arg) && !TakesCount(arg) && !TakesRange(arg) && !TakesWord(arg)) {
             return Fail(error, "unknown option " + arg);
         }
         if (i + 1 >= args.size()) return Fail(error, "option " + arg + " needs an argument");
         if (!SetOptionValue(r, arg, args[++i], error)) return false;
     }
-    if (!r.help && !CheckCombination(r, error)) return false;
+    if (!r.help && !r.version && !CheckCombination(r, error)) return false;
     *out = std::move(r);
     return true;
 }

@@ -858,3 +858,30 @@ void TGBSYSF::DispatchInterrupt(u8 bit, u16 vector) {
 }
 
 }  // namespace kivo
+
+// RunSlice with a watch over every step, for the headless runner's stop conditions. Kept apart
+// from RunSlice so that the unwatched loop pays nothing for it.
+namespace kivo {
+
+bool TGBSYSF::RunSliceWatched(StepWatch& watch) {
+    const u32 limit = state.CGB_double_speed ? 0x80000 : 0x40000;
+    if (state.BadOpCode) return false;
+    SoundSync();
+    MapReadPages();
+    CapDividerBacklog(state);
+    while (!(state.slice_cycles & limit)) {
+        // A frame hand-over at the start of the step calls the presenter, which may press keys
+        // but neither moves PC nor wakes the processor: the opcode read here is the one executed.
+        const int opcode = (state.flag_halt | state.flag_stop) ? -1 : CpuRead(*this, state.PC);
+        RunStep(*this);
+        if (watch.AfterStep(*this, opcode)) {
+            SoundSync();
+            return true;
+        }
+    }
+    SoundSync();
+    state.slice_cycles &= limit - 1;
+    return false;
+}
+
+}  // namespace kivo

@@ -23,6 +23,7 @@
 
 #include "machine/host_interfaces.h"
 #include "machine/layout.h"
+#include "machine/step_watch.h"
 
 namespace kivo {
 
@@ -118,6 +119,11 @@ class TGBSYSF : public GbOptions {
 
     // ---- processor (cpu.cpp) ----
     void RunSlice();
+    // RunSlice with `watch` called after every step. When the watch asks to stop, returns true
+    // at once with the machine consistent (sound synchronised) and slice_cycles holding the part
+    // of the slice already run, so the next slice completes this one. Returns false when the
+    // slice ran to its end (or did not run: BadOpCode).
+    bool RunSliceWatched(StepWatch& watch);
     // Runs exactly one step of the run slice's loop (frame hand-over, one instruction or idle
     // step, timer, sound, LCD, wake and dispatch), ignoring BadOpCode. For tests and debugging.
     void Step();

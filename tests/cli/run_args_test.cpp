@@ -38,6 +38,28 @@ TEST(RunArgs, ValuesLandInTheirFieldsWithHexAddressesAndDecimalCounts) {
     }
 }
 
+TEST(RunArgs, StopConditionsAreHexadecimalAndMalformedOnesAreNamedInTheError) {
+    StopCondition c;
+    std::string error;
+    ASSERT_TRUE(ParseStopCondition("mem:0xFF80=0x7", &c, &error));
+    EXPECT_EQ(std::tuple(c.kind, c.address, c.value), std::tuple(StopCondition::kMem, 0xFF80, 7));
+    const std::pair<std::vector<std::string>, const char*> bad[] = {
+        {{"--until", "pc=10000"}, "'pc=10000'"},
+        {{"--until", "mem:c000"}, "'mem:c000'"},
+        {{"--until", "mem:c000=100"}, "'mem:c000=100'"},
+        {{"--until", "serial"}, "--until serial: the serial port is not modelled"},
+        {{"--until"}, "--until needs an argument"},
+        {{"--verdict", "screen"}, "--verdict takes memory or registers, not 'screen'"},
+        {{"--verdict", "memory", "--verdict", "memory"}, "--verdict given twice"},
+    };
+    RunArgs a;
+    for (auto [args, reason] : bad) {
+        args.insert(args.begin(), "--demo");
+        EXPECT_FALSE(ParseRunArgs(args, &a, &error)) << args.back();
+        EXPECT_NE(error.find(reason), std::string::npos) << args.back() << " -> " << error;
+    }
+}
+
 TEST(InputScript, EventsSortByFrameKeepingFileOrderAndBadLinesAreNamed) {
     std::vector<InputEvent> events;
     std::string error;

@@ -75,7 +75,8 @@ TEST_F(RunnerTest, UsageErrorsExitWithTwoAndAUsageLine) {
           "--demo --slices 4294967296", "--demo --slices", "--demo --slices 1 --frames 1",
           "--demo --frames 1 --ini @screen_off.ini", "", "--demo @some.gb", "@a.gb @b.gb",
           "--demo --disasm xyz:3", "--demo --mem 0150:", "--demo --regs --regs",
-          "--demo --seed 0x10"}) {
+          "--demo --seed 0x10", "--demo --until pc=xyz", "--demo --until serial",
+          "--demo --verdict screen"}) {
         const RunResult r = Run(line);
         EXPECT_EQ(r.status, 2) << line;
         EXPECT_NE(r.err.find("usage: kivo-run"), std::string::npos) << line;

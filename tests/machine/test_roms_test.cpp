@@ -2,7 +2,8 @@
 // row names a ROM, the verdict it reaches here and, for a failure, the behaviour this machine
 // models differently on purpose. A test program prints "Passed" or "Failed" in the background
 // map; a game has no verdict and only has to run. Every ROM must run without a crash or a
-// sanitizer report whatever its verdict.
+// sanitizer report whatever its verdict. Those that also report by the memory convention are run
+// through kivo-run --verdict memory in tests/cli/test_rom_verdicts_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cctype>

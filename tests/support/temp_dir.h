@@ -7,6 +7,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,9 +18,11 @@ namespace kivo::test {
 class TempDirTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // A parameterised test's name holds a '/': one folder, not two.
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
         dir_ = std::filesystem::temp_directory_path() /
-               ("kivo-test-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+               ("kivo-test-" + std::to_string(::getpid()) + "-" + name);
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
     }
