@@ -813,36 +813,60 @@ void TGBSYSF::SyncDeferred() {
     ++deferred_epoch;
 }
 
-void TGBSYSF::RunSlice() {
+// The work that opens every run slice and single step. The units plan from GbState and the
+// options as they are now, and the slice leaves GbState exact when it ends: between slices the
+// debugger, state files and the options dialog may read or change anything.
+void TGBSYSF::BeginSlice() {
     // One sixteenth of a second of console time; the speed is read once for the whole slice.
-    const u32 limit = state.CGB_double_speed ? 0x80000 : 0x40000;
-    if (state.BadOpCode) return;
-    slice_limit = limit;
+    slice_limit = state.CGB_double_speed ? 0x80000 : 0x40000;
     ++deferred_epoch;
-    // The units plan from GbState and the options as they are now, and leave GbState exact when
-    // the slice ends: between slices the debugger, state files and the options dialog may read
-    // or change anything.
     SoundSync();
     deferred_budget = 0;
     MapReadPages();  // banks and the ROM mapping may have changed between slices
     CapDividerBacklog(state);
-    while (!(state.slice_cycles & limit)) RunStep(*this);
+}
+
+void TGBSYSF::EndSlice() {
     SyncDeferred();
     SoundSync();
+}
+
+void TGBSYSF::RunSlice() {
+    if (state.BadOpCode) return;
+    BeginSlice();
+    const u32 limit = slice_limit;
+    while (!(state.slice_cycles & limit)) RunStep(*this);
+    EndSlice();
     // The last instruction's overshoot counts toward the next slice.
     state.slice_cycles &= limit - 1;
 }
 
+// The run slice with a watch over every step. Each step runs the timer, sound and LCD work in
+// full and takes no idle steps or loop passes at once, so the watch sees every step's state.
+bool TGBSYSF::RunSliceWatched(StepWatch& watch) {
+    if (state.BadOpCode) return false;
+    BeginSlice();
+    const u32 limit = slice_limit;
+    while (!(state.slice_cycles & limit)) {
+        // A frame hand-over at the start of the step calls the presenter, which may press keys
+        // but neither moves PC nor wakes the processor: the opcode read here is the one executed.
+        const int opcode = (state.flag_halt | state.flag_stop) ? -1 : CpuRead(*this, state.PC);
+        RunStep(*this);
+        deferred_budget = 0;
+        if (watch.AfterStep(*this, opcode)) {
+            EndSlice();  // slice_cycles stays partial: the next slice goes on with this one
+            return true;
+        }
+    }
+    EndSlice();
+    state.slice_cycles &= limit - 1;
+    return false;
+}
+
 void TGBSYSF::Step() {
-    SoundSync();
-    deferred_budget = 0;
-    MapReadPages();
-    CapDividerBacklog(state);
-    slice_limit = state.CGB_double_speed ? 0x80000 : 0x40000;
-    ++deferred_epoch;
+    BeginSlice();
     RunStep(*this);
-    SyncDeferred();
-    SoundSync();
+    EndSlice();
 }
 
 void TGBSYSF::RequestInterrupt(u8 bits) {
@@ -855,33 +879,6 @@ void TGBSYSF::DispatchInterrupt(u8 bit, u16 vector) {
     state.IME = 0;
     Push16(*this, state.PC);
     state.PC = vector;
-}
-
-}  // namespace kivo
-
-// RunSlice with a watch over every step, for the headless runner's stop conditions. Kept apart
-// from RunSlice so that the unwatched loop pays nothing for it.
-namespace kivo {
-
-bool TGBSYSF::RunSliceWatched(StepWatch& watch) {
-    const u32 limit = state.CGB_double_speed ? 0x80000 : 0x40000;
-    if (state.BadOpCode) return false;
-    SoundSync();
-    MapReadPages();
-    CapDividerBacklog(state);
-    while (!(state.slice_cycles & limit)) {
-        // A frame hand-over at the start of the step calls the presenter, which may press keys
-        // but neither moves PC nor wakes the processor: the opcode read here is the one executed.
-        const int opcode = (state.flag_halt | state.flag_stop) ? -1 : CpuRead(*this, state.PC);
-        RunStep(*this);
-        if (watch.AfterStep(*this, opcode)) {
-            SoundSync();
-            return true;
-        }
-    }
-    SoundSync();
-    state.slice_cycles &= limit - 1;
-    return false;
 }
 
 }  // namespace kivo

@@ -120,13 +120,16 @@ class TGBSYSF : public GbOptions {
     // ---- processor (cpu.cpp) ----
     void RunSlice();
     // RunSlice with `watch` called after every step. When the watch asks to stop, returns true
-    // at once with the machine consistent (sound synchronised) and slice_cycles holding the part
-    // of the slice already run, so the next slice completes this one. Returns false when the
+    // at once with GbState exact (deferred work and sound applied) and slice_cycles holding the
+    // part of the slice already run, so the next slice completes this one. Returns false when the
     // slice ran to its end (or did not run: BadOpCode).
     bool RunSliceWatched(StepWatch& watch);
     // Runs exactly one step of the run slice's loop (frame hand-over, one instruction or idle
     // step, timer, sound, LCD, wake and dispatch), ignoring BadOpCode. For tests and debugging.
     void Step();
+    // The work that opens and closes every run slice and single step.
+    void BeginSlice();
+    void EndSlice();
     // Applies the cycles of the steps whose timer, sound and LCD work was deferred, so that
     // GbState is exact, and has the next step run that work in full and plan afresh. Called
     // before a write that changes when a unit next acts (DIV, TIMA, TAC, STAT, the sound
