@@ -77,8 +77,10 @@ void PrintLine(const std::string& text) {
 // handed over at that frame even though the slice runs on to its end.
 class RunPresenter : public NullPresenter {
   public:
-    RunPresenter(TGBSYSF& gb, std::vector<InputEvent> events)
-        : gb_(gb), events_(std::move(events)) {}
+    // keep_pictures: whether anyone will look at the picture (--screenshot); without it no frame
+    // is copied at all.
+    RunPresenter(TGBSYSF& gb, std::vector<InputEvent> events, bool keep_pictures)
+        : gb_(gb), events_(std::move(events)), keep_pictures_(keep_pictures) {}
 
     void LimitCopies(std::uint64_t first_frame_count, std::uint64_t frames) {
         base_ = first_frame_count;
@@ -87,7 +89,7 @@ class RunPresenter : public NullPresenter {
 
     void CopyFrameToSurface(const u8* frame_buffer) override {
         // frame_count still holds the frames handed over before this one.
-        if (gb_.frame_count - base_ >= copy_limit_) return;
+        if (!keep_pictures_ || gb_.frame_count - base_ >= copy_limit_) return;
         NullPresenter::CopyFrameToSurface(frame_buffer);
     }
 
@@ -117,6 +119,7 @@ class RunPresenter : public NullPresenter {
   private:
     TGBSYSF& gb_;
     std::vector<InputEvent> events_;
+    bool keep_pictures_;
     std::size_t next_ = 0;
     std::uint64_t base_ = 0;
     std::uint64_t copy_limit_ = UINT64_MAX;
@@ -370,7 +373,7 @@ int Run(const RunArgs& args) {
     OutputFiles outputs(args);
     if (!outputs.Reserve(&error)) return Error(error);
 
-    RunPresenter presenter(gb, std::move(events));
+    RunPresenter presenter(gb, std::move(events), !args.screenshot.empty());
     NullSoundOutput silence;
     gb.presenter = &presenter;
     gb.sound_output = outputs.sound_output() ? outputs.sound_output() : &silence;
