@@ -697,7 +697,7 @@ inline void SkipIdleSteps(TGBSYSF& gb) {
 // Takes `passes` more passes of the loop the processor is in, all at once: nothing but counts
 // change, as in the steps SkipIdleSteps takes. The current step (the loop's jump) is still to be
 // counted, so the passes must leave room for it below the budget and the slice's end.
-void SkipLoopPasses(TGBSYSF& gb, u32 pass_cycles, u32 pass_steps) {
+inline void SkipLoopPasses(TGBSYSF& gb, u32 pass_cycles, u32 pass_steps) {
     GbState& s = gb.state;
     if (s.frame_ready && gb.screen_enable) return;  // the next step hands a frame over
     const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed) & 0x1F;
@@ -750,10 +750,8 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
         }
     } else {
         const TGBSYSF::LoopArrival& last = gb.loop_arrival;
-        loop.from = from;
-        loop.target = s.PC;
         loop.registers = last.registers;
-        loop.sp = last.sp;
+        loop.place = last.place;
         loop.pass_cycles = s.slice_cycles - last.slice_cycles;
         loop.pass_steps = gb.deferred_steps - last.steps;
         loop.rom_code = RomCode(gb, s.PC, from);
@@ -771,16 +769,16 @@ inline void NoteBackwardJump(TGBSYSF& gb, u16 from) {
     const GbState& s = gb.state;
     u64 registers;
     std::memcpy(&registers, &s, sizeof registers);  // AF, BC, DE, HL
+    const u64 place = from | u32{s.PC} << 16 | u64{s.SP} << 32;
     const TGBSYSF::IdleLoop& loop = gb.idle_loop;
     TGBSYSF::LoopArrival& last = gb.loop_arrival;
-    if (loop.pass_cycles != 0 && loop.from == from && loop.target == s.PC &&
-        loop.registers == registers && loop.sp == s.SP) [[unlikely]] {
+    if (registers == loop.registers && place == loop.place && loop.pass_cycles != 0) [[unlikely]] {
         RepeatedPass(gb, from, true);
-    } else if (last.from == from && last.target == s.PC && last.epoch == gb.deferred_epoch &&
-               last.registers == registers && last.sp == s.SP) [[unlikely]] {
+    } else if (registers == last.registers && place == last.place &&
+               last.epoch == gb.deferred_epoch) [[unlikely]] {
         RepeatedPass(gb, from, false);
     }
-    last = {from, s.PC, registers, s.SP, gb.deferred_epoch, s.slice_cycles, gb.deferred_steps};
+    last = {registers, place, gb.deferred_epoch, s.slice_cycles, gb.deferred_steps};
 }
 
 [[gnu::always_inline]] inline void RunStep(TGBSYSF& gb) {

@@ -297,31 +297,26 @@ class TGBSYSF : public GbOptions {
     u32 deferred_epoch = 0;
     // The slice's end as the run slice fixed it at its start (the speed may switch inside it).
     u32 slice_limit = 0x40000;
-    // Polling loops (idle_loop.h): the last backward jump taken (where from and to, the
-    // registers AF-HL and SP there, and the epoch, slice cycles and deferred steps at that point),
-    // and the last loop seen to repeat (its registers, the bytes its pass read, and a pass's
-    // cycles and steps).
+    // Polling loops (idle_loop.h): the last backward jump taken, and the last loop seen to
+    // repeat. A place packs the jump's address (bits 0-15), its target (16-31) and SP (32-47);
+    // registers holds AF, BC, DE and HL.
     struct LoopArrival {
-        u16 from = 0;
-        u16 target = 0;
         u64 registers = 0;
-        u16 sp = 0;
-        u32 epoch = 0;
-        u32 slice_cycles = 0;
+        u64 place = 0;
+        u32 epoch = 0;         // deferred_epoch at the jump
+        u32 slice_cycles = 0;  // slice_cycles and deferred_steps at the jump
         u32 steps = 0;
     } loop_arrival;
     struct IdleLoop {
-        u16 from = 0;
-        u16 target = 0;
         u64 registers = 0;
-        u16 sp = 0;
+        u64 place = 0;
         u32 pass_cycles = 0;  // 0: none
         u32 pass_steps = 0;
         // The ROM bank mapped at 0x4000 when the loop lies in ROM, else null: its code can only
         // change through a bank switch.
         const u8* rom_code = nullptr;
         u32 read_count = 0;
-        u16 reads[4] = {};
+        u16 reads[4] = {};  // the addresses a pass reads, and the bytes they held
         u8 values[4] = {};
     } idle_loop;
 
