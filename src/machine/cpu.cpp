@@ -685,6 +685,7 @@ inline u32 CyclesToSliceEnd(const TGBSYSF& gb, u32 step) {
 // seen at the end of the step after the skip.
 inline void SkipIdleSteps(TGBSYSF& gb) {
     const GbState& s = gb.state;
+    if (!gb.skip_idle) return;
     const u8 requests = std::atomic_ref<u8>(gb.state.IF).load(std::memory_order_relaxed) & 0x1F;
     if (s.flag_stop ? requests != 0 : (requests & s.IE) != 0) return;
     const u32 room = std::min(gb.deferred_budget - gb.deferred_cycles, CyclesToSliceEnd(gb, 0));
@@ -699,6 +700,7 @@ inline void SkipIdleSteps(TGBSYSF& gb) {
 // counted, so the passes must leave room for it below the budget and the slice's end.
 inline void SkipLoopPasses(TGBSYSF& gb, u32 pass_cycles, u32 pass_steps) {
     GbState& s = gb.state;
+    if (!gb.skip_idle) return;
     if (s.frame_ready && gb.screen_enable) return;  // the next step hands a frame over
     const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed) & 0x1F;
     if (s.IME && (requests & s.IE)) return;  // the step ends with an interrupt
@@ -839,26 +841,29 @@ void TGBSYSF::RunSlice() {
     state.slice_cycles &= limit - 1;
 }
 
-// The run slice with a watch over every step. Each step runs the timer, sound and LCD work in
-// full and takes no idle steps or loop passes at once, so the watch sees every step's state.
+// The run slice with a watch over every step. The deferred work stays deferred: what a watch can
+// see through the bus and the registers is exact at every step (DIV and TIMA count the pending
+// cycles, the rest changes only at events). Idle steps and loop passes are taken one by one.
 bool TGBSYSF::RunSliceWatched(StepWatch& watch) {
     if (state.BadOpCode) return false;
     BeginSlice();
+    skip_idle = false;
     const u32 limit = slice_limit;
+    bool stopped = false;
     while (!(state.slice_cycles & limit)) {
         // A frame hand-over at the start of the step calls the presenter, which may press keys
         // but neither moves PC nor wakes the processor: the opcode read here is the one executed.
         const int opcode = (state.flag_halt | state.flag_stop) ? -1 : CpuRead(*this, state.PC);
         RunStep(*this);
-        deferred_budget = 0;
         if (watch.AfterStep(*this, opcode)) {
-            EndSlice();  // slice_cycles stays partial: the next slice goes on with this one
-            return true;
+            stopped = true;  // slice_cycles stays partial: the next slice goes on with this one
+            break;
         }
     }
+    skip_idle = true;
     EndSlice();
-    state.slice_cycles &= limit - 1;
-    return false;
+    if (!stopped) state.slice_cycles &= limit - 1;
+    return stopped;
 }
 
 void TGBSYSF::Step() {

@@ -119,10 +119,10 @@ class TGBSYSF : public GbOptions {
 
     // ---- processor (cpu.cpp) ----
     void RunSlice();
-    // RunSlice with `watch` called after every step. When the watch asks to stop, returns true
-    // at once with GbState exact (deferred work and sound applied) and slice_cycles holding the
-    // part of the slice already run, so the next slice completes this one. Returns false when the
-    // slice ran to its end (or did not run: BadOpCode).
+    // RunSlice with `watch` called after every step (none taken at once: see skip_idle). When the
+    // watch asks to stop, returns true at once with GbState exact (deferred work and sound applied)
+    // and slice_cycles holding the part of the slice already run, so the next slice completes this
+    // one. Returns false when the slice ran to its end (or did not run: BadOpCode).
     bool RunSliceWatched(StepWatch& watch);
     // Runs exactly one step of the run slice's loop (frame hand-over, one instruction or idle
     // step, timer, sound, LCD, wake and dispatch), ignoring BadOpCode. For tests and debugging.
@@ -295,6 +295,9 @@ class TGBSYSF : public GbOptions {
     // Counts the points where a polling loop's reads may change: deferred work, a sync, an
     // interrupt dispatch, a frame hand-over, a new slice.
     u32 deferred_epoch = 0;
+    // Whether idle steps and polling-loop passes may be taken at once; a watched slice, whose
+    // watch looks at every step, takes them one by one.
+    bool skip_idle = true;
     // The slice's end as the run slice fixed it at its start (the speed may switch inside it).
     u32 slice_limit = 0x40000;
     // Polling loops (idle_loop.h): the last backward jump taken, and the last loop seen to
