@@ -35,27 +35,18 @@ void RunSlices(benchmark::State& bench, TGBSYSF& gb) {
                                                benchmark::Counter::kIsRate);
 }
 
-void BM_WorkloadSlice(benchmark::State& bench) {
+// An assembled program from bench_programs.h.
+void BM_ProgramSlice(benchmark::State& bench, std::vector<std::uint8_t> (*program)()) {
     auto gb = std::make_unique<TGBSYSF>();
     DiscardPresenter presenter;
     DiscardSound sound;
     gb->presenter = &presenter;
     gb->sound_output = &sound;
-    test::OpenImage(*gb, bench::WorkloadRom());
+    test::OpenImage(*gb, program());
     RunSlices(bench, *gb);
 }
-BENCHMARK(BM_WorkloadSlice)->Unit(benchmark::kMillisecond);
-
-void BM_BusyPollSlice(benchmark::State& bench) {
-    auto gb = std::make_unique<TGBSYSF>();
-    DiscardPresenter presenter;
-    DiscardSound sound;
-    gb->presenter = &presenter;
-    gb->sound_output = &sound;
-    test::OpenImage(*gb, bench::BusyPollRom());
-    RunSlices(bench, *gb);
-}
-BENCHMARK(BM_BusyPollSlice)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ProgramSlice, Workload, &bench::WorkloadRom)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ProgramSlice, BusyPoll, &bench::BusyPollRom)->Unit(benchmark::kMillisecond);
 
 void BM_CpuInstrsSlice(benchmark::State& bench) {
     const std::string path = std::string(KIVO_TEST_ROMS) + "/blargg/cpu_instrs.gb";
