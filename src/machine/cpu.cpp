@@ -633,6 +633,7 @@ u32 TimerCyclesToEvent(const GbState& s) {
 void ApplyDeferred(TGBSYSF& gb, u32 cycles, u32 steps) {
     if (steps == 0) return;
     GbState& s = gb.state;
+    s.slice_cycles += cycles;
     const u32 div = static_cast<u32>(s.div_cycles) + cycles;
     s.DIV = static_cast<u8>(s.DIV + div / 256);
     s.div_cycles = static_cast<i32>(div % 256);
@@ -646,6 +647,12 @@ void ApplyDeferred(TGBSYSF& gb, u32 cycles, u32 steps) {
     gb.SoundAddQuietSteps(cycles, steps);
 }
 
+// Cycles from now until the slice's end: the slice ends when slice_cycles reaches the limit bit.
+inline u32 CyclesToSliceEnd(const TGBSYSF& gb) {
+    const u32 limit = gb.slice_limit;
+    return limit - (gb.state.slice_cycles & (limit - 1));
+}
+
 void PlanDeferred(TGBSYSF& gb) {
     gb.deferred_cycles = 0;
     gb.deferred_steps = 0;
@@ -654,8 +661,8 @@ void PlanDeferred(TGBSYSF& gb) {
         gb.deferred_budget = 0;
         return;
     }
-    gb.deferred_budget =
-        std::min({TimerCyclesToEvent(gb.state), gb.LcdCyclesToEvent(), gb.SoundCyclesToEvent()});
+    gb.deferred_budget = std::min({TimerCyclesToEvent(gb.state), gb.LcdCyclesToEvent(),
+                                   gb.SoundCyclesToEvent(), CyclesToSliceEnd(gb)});
 }
 
 // The step that reached the budget: the earlier deferred steps are applied, then this step runs
@@ -665,18 +672,11 @@ void PlanDeferred(TGBSYSF& gb) {
     ApplyDeferred(gb, gb.deferred_cycles - cycles, gb.deferred_steps - 1);
     gb.deferred_cycles = 0;
     gb.deferred_steps = 0;
+    gb.state.slice_cycles += cycles;
     TimerStep(gb, cycles);
     gb.SoundAdvance();
     gb.LcdStep();
     PlanDeferred(gb);
-}
-
-// Cycles a run of steps may add, after a step of `step` cycles still to come, without reaching
-// the end of the slice: the slice ends when slice_cycles reaches the limit bit.
-inline u32 CyclesToSliceEnd(const TGBSYSF& gb, u32 step) {
-    const u32 limit = gb.slice_limit;
-    const u32 position = (gb.state.slice_cycles & (limit - 1)) + step;
-    return position < limit ? limit - position : 0;
 }
 
 // A halted or stopped processor that nothing will wake before the next event idles in steps of
@@ -688,9 +688,8 @@ inline void SkipIdleSteps(TGBSYSF& gb) {
     if (!gb.skip_idle) return;
     const u8 requests = std::atomic_ref<u8>(gb.state.IF).load(std::memory_order_relaxed) & 0x1F;
     if (s.flag_stop ? requests != 0 : (requests & s.IE) != 0) return;
-    const u32 room = std::min(gb.deferred_budget - gb.deferred_cycles, CyclesToSliceEnd(gb, 0));
+    const u32 room = gb.deferred_budget - gb.deferred_cycles;
     const u32 steps = room == 0 ? 0 : (room - 1) / 4;
-    gb.state.slice_cycles += steps * 4;
     gb.deferred_cycles += steps * 4;
     gb.deferred_steps += steps;
 }
@@ -706,10 +705,7 @@ inline void SkipLoopPasses(TGBSYSF& gb, u32 pass_cycles, u32 pass_steps) {
     if (s.IME && (requests & s.IE)) return;  // the step ends with an interrupt
     const u32 after_step = gb.deferred_cycles + s.op_cycles;
     if (after_step >= gb.deferred_budget) return;
-    const u32 room = std::min(gb.deferred_budget - after_step, CyclesToSliceEnd(gb, s.op_cycles));
-    if (room == 0) return;
-    const u32 passes = (room - 1) / pass_cycles;
-    s.slice_cycles += passes * pass_cycles;
+    const u32 passes = (gb.deferred_budget - after_step - 1) / pass_cycles;
     gb.deferred_cycles += passes * pass_cycles;
     gb.deferred_steps += passes * pass_steps;
 }
@@ -754,7 +750,7 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
         const TGBSYSF::LoopArrival& last = gb.loop_arrival;
         loop.registers = last.registers;
         loop.place = last.place;
-        loop.pass_cycles = s.slice_cycles - last.slice_cycles;
+        loop.pass_cycles = gb.deferred_cycles - last.cycles;
         loop.pass_steps = gb.deferred_steps - last.steps;
         loop.rom_code = RomCode(gb, s.PC, from);
         loop.read_count = reads.count;
@@ -780,7 +776,7 @@ inline void NoteBackwardJump(TGBSYSF& gb, u16 from) {
                last.epoch == gb.deferred_epoch) [[unlikely]] {
         RepeatedPass(gb, from, false);
     }
-    last = {registers, place, gb.deferred_epoch, s.slice_cycles, gb.deferred_steps};
+    last = {registers, place, gb.deferred_epoch, gb.deferred_cycles, gb.deferred_steps};
 }
 
 [[gnu::always_inline]] inline void RunStep(TGBSYSF& gb) {
@@ -794,9 +790,7 @@ inline void NoteBackwardJump(TGBSYSF& gb, u16 from) {
         s.op_cycles = cycle_table[op] * 4u;
         kHandlers[op](gb);
     }
-    const u32 cycles = s.op_cycles;
-    s.slice_cycles += cycles;
-    gb.deferred_cycles += cycles;
+    gb.deferred_cycles += s.op_cycles;
     ++gb.deferred_steps;
     if (gb.deferred_cycles >= gb.deferred_budget) [[unlikely]]
         RunDeferredWork(gb);

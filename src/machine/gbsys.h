@@ -287,8 +287,9 @@ class TGBSYSF : public GbOptions {
     u32 noise_rng = 0;
 
     // ---- deferred per-step work (cpu.cpp); outside a run slice both counts are 0 ----
-    // Steps that cannot make the timer, the sound unit or the LCD act only count their cycles
-    // here; the step that reaches deferred_budget applies them and runs that work in full.
+    // Steps that cannot make the timer, the sound unit or the LCD act, nor end the slice, only
+    // count their cycles here (slice_cycles included); the step that reaches deferred_budget
+    // applies them and runs that work in full.
     u32 deferred_cycles = 0;
     u32 deferred_steps = 0;
     u32 deferred_budget = 0;
@@ -306,8 +307,8 @@ class TGBSYSF : public GbOptions {
     struct LoopArrival {
         u64 registers = 0;
         u64 place = 0;
-        u32 epoch = 0;         // deferred_epoch at the jump
-        u32 slice_cycles = 0;  // slice_cycles and deferred_steps at the jump
+        u32 epoch = 0;   // deferred_epoch at the jump
+        u32 cycles = 0;  // deferred_cycles and deferred_steps at the jump
         u32 steps = 0;
     } loop_arrival;
     struct IdleLoop {
