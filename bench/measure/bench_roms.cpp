@@ -6,17 +6,7 @@
 #include <vector>
 
 #include "bench_programs.h"
-
-namespace {
-
-bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return (std::fclose(f) == 0) && ok;
-}
-
-}  // namespace
+#include "common/safe_file.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -31,8 +21,9 @@ int main(int argc, char** argv) {
                 {"busy_poll.gb", kivo::bench::BusyPollRom()}};
     for (const auto& r : roms) {
         const std::string path = dir + "/" + r.name;
-        if (!WriteFile(path, r.rom)) {
-            std::fprintf(stderr, "kivo_bench_roms: cannot write %s\n", path.c_str());
+        std::string error;
+        if (!kivo::WriteFileSafely(path, r.rom.data(), r.rom.size(), &error)) {
+            std::fprintf(stderr, "kivo_bench_roms: %s\n", error.c_str());
             return 1;
         }
         std::printf("%s\n", path.c_str());

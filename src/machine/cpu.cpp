@@ -634,14 +634,12 @@ void ApplyDeferred(TGBSYSF& gb, u32 cycles, u32 steps) {
     if (steps == 0) return;
     GbState& s = gb.state;
     s.slice_cycles += cycles;
-    const u32 div = static_cast<u32>(s.div_cycles) + cycles;
-    s.DIV = static_cast<u8>(s.DIV + div / 256);
-    s.div_cycles = static_cast<i32>(div % 256);
+    s.DIV = DividerAfter(s, cycles);
+    s.div_cycles = static_cast<i32>((static_cast<u32>(s.div_cycles) + cycles) % 256);
     if (s.TAC & 0x04) {
+        s.TIMA = TimerCounterAfter(s, cycles);
         const u32 period = timer_periods[s.TAC & 3];
-        const u32 tima = static_cast<u32>(s.tima_cycles) + cycles;
-        s.TIMA = static_cast<u8>(s.TIMA + tima / period);
-        s.tima_cycles = static_cast<i32>(tima % period);
+        s.tima_cycles = static_cast<i32>((static_cast<u32>(s.tima_cycles) + cycles) % period);
     }
     s.lcd_cycles = static_cast<i32>(static_cast<u32>(s.lcd_cycles) + cycles);
     gb.SoundAddQuietSteps(cycles, steps);

@@ -107,6 +107,19 @@ inline constexpr std::array<u16, 2048> daa_table = [] {
 // Clock cycles per TIMA increment, indexed by TAC bits 0-1.
 inline constexpr std::array<u32, 4> timer_periods = {1024, 16, 64, 256};
 
+// DIV and TIMA after `cycles` more cycles of steps whose timer work the run slice deferred. Such
+// steps stop short of the timer's overflow, and each is shorter than the divider's period and
+// than any timer period it defers, so the increments are the whole periods in the cycles.
+inline u8 DividerAfter(const GbState& s, u32 cycles) {
+    if (cycles == 0) return s.DIV;  // (a state file's count, out of range, adds nothing)
+    return static_cast<u8>(s.DIV + (static_cast<u32>(s.div_cycles) + cycles) / 256);
+}
+inline u8 TimerCounterAfter(const GbState& s, u32 cycles) {
+    if (cycles == 0 || !(s.TAC & 0x04)) return s.TIMA;
+    return static_cast<u8>(s.TIMA +
+                           (static_cast<u32>(s.tima_cycles) + cycles) / timer_periods[s.TAC & 3]);
+}
+
 // Spot checks.
 static_assert(cycle_table[0x00] == 1 && cycle_table[0x08] == 5 && cycle_table[0xCD] == 6);
 static_assert(cycle_table[0x20] * 4 + kJumpTakenExtra == 12 && cycle_table[0x20] * 4 == 8);

@@ -254,16 +254,10 @@ u8 TGBSYSF::IoRead(u16 address) const {
             }
             return static_cast<u8>((io[reg::P1] & 0xF0) | (keys & 0x0F));
         }
-        // The run slice may hold cycles it has not applied yet (deferred_cycles): the divider
-        // and the timer count them here as they will when they are applied.
-        case reg::DIV:
-            if (deferred_cycles == 0) return s.DIV;
-            return static_cast<u8>(s.DIV +
-                                   (static_cast<u32>(s.div_cycles) + deferred_cycles) / 256);
-        case reg::TIMA:
-            if (deferred_cycles == 0 || !(s.TAC & 0x04)) return s.TIMA;
-            return static_cast<u8>(s.TIMA + (static_cast<u32>(s.tima_cycles) + deferred_cycles) /
-                                                timer_periods[s.TAC & 3]);
+        // The run slice may hold cycles it has not applied yet: the divider and the timer count
+        // them here as they will when they are applied.
+        case reg::DIV: return DividerAfter(s, deferred_cycles);
+        case reg::TIMA: return TimerCounterAfter(s, deferred_cycles);
         case reg::TMA: return s.TMA;
         case reg::TAC: return s.TAC;
         case reg::IF: return LoadShared(s.IF);

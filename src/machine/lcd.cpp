@@ -22,6 +22,11 @@ constexpr i32 kModeLength[8] = {205, 456, 81, 170, 410, 912, 162, 340};
 constexpr u8 kVblankLine = 144;
 constexpr u8 kLastLine = 153;
 
+// The length of the current mode, from STAT's mode bits and the speed flag.
+inline u32 ModeLength(const GbState& s) {
+    return static_cast<u32>(kModeLength[(s.CGB_double_speed != 0 ? 4u : 0u) | (s.STAT & 3u)]);
+}
+
 // A running machine never holds more than one line and a step in lcd_cycles. A state file can
 // hold anything: such a value is dropped rather than drained one transition per step, which
 // would keep the LCD racing (or, for a negative count, stalled) for minutes of console time.
@@ -79,16 +84,14 @@ void TGBSYSF::LcdStep() {
     // a STAT write or a state load takes effect at the very next step. Compared unsigned: for
     // the counts a running machine produces (0 up to about a line) this is the signed
     // comparison, and a negative count from a state file ends the mode instead of stalling it.
-    const u32 index = (s.CGB_double_speed != 0 ? 4u : 0u) | (s.STAT & 3u);
-    const u32 length = static_cast<u32>(kModeLength[index]);
+    const u32 length = ModeLength(s);
     if (cycles >= length) [[unlikely]] {
         EndLcdMode(*this, cycles, length);
     }
 }
 
 u32 TGBSYSF::LcdCyclesToEvent() const {
-    const u32 index = (state.CGB_double_speed != 0 ? 4u : 0u) | (state.STAT & 3u);
-    const i32 length = kModeLength[index];
+    const i32 length = static_cast<i32>(ModeLength(state));
     const i32 cycles = state.lcd_cycles;
     return cycles >= 0 && cycles < length ? static_cast<u32>(length - cycles) : 0;
 }

@@ -163,6 +163,16 @@ inline void StepNoise(TGBSYSF& gb, SoundChannel& ch, u32 op) {
     ch.output = NoiseLevel(ch, gb.NoiseRand());
 }
 
+// Whether the options let channel n be heard.
+inline bool ChannelSelected(const TGBSYSF& gb, u32 n) {
+    switch (n) {
+        case 0: return gb.sound_select_CH1;
+        case 1: return gb.sound_select_CH2;
+        case 2: return gb.sound_select_CH3;
+        default: return gb.sound_select_CH4;
+    }
+}
+
 // One stereo frame: each terminal sums the levels NR51 routes to it and scales the sum by its
 // NR50 volume; all samples are 0..6720. Terminal 1 is the left channel of the block. Returned as
 // it is stored: two little-endian i16, left first.
@@ -172,11 +182,9 @@ u32 MixLevels(const TGBSYSF& gb, bool enabled) {
     u32 sum2 = 0;
     if (enabled) {
         const u32 nr51 = gb.memory.io_page[reg::NR51];
-        const bool selected[4] = {gb.sound_select_CH1, gb.sound_select_CH2, gb.sound_select_CH3,
-                                  gb.sound_select_CH4};
         for (u32 n = 0; n < 4; ++n) {
             const SoundChannel& ch = s.channels[n];
-            if (!selected[n] || !ch.ch_on) continue;
+            if (!ChannelSelected(gb, n) || !ch.ch_on) continue;
             const u32 level = ch.output & 15u;
             if (nr51 & (1u << n)) sum1 += level;
             if (nr51 & (0x10u << n)) sum2 += level;
@@ -346,12 +354,10 @@ u32 SteadyMixCycles(const TGBSYSF& gb) {
     const u32 nr51 = gb.memory.io_page[reg::NR51];
     const u32 heard = ((s.so1_on && (s.so1_volume & 7u)) ? nr51 & 0x0Fu : 0u) |
                       ((s.so2_on && (s.so2_volume & 7u)) ? nr51 >> 4 : 0u);
-    const bool selected[4] = {gb.sound_select_CH1, gb.sound_select_CH2, gb.sound_select_CH3,
-                              gb.sound_select_CH4};
     u32 budget = kNoChannelEvent;
     for (u32 n = 0; n < 4; ++n) {
         const SoundChannel& ch = s.channels[n];
-        if (!(heard & (1u << n)) || !selected[n] || !ch.ch_on) continue;
+        if (!(heard & (1u << n)) || !ChannelSelected(gb, n) || !ch.ch_on) continue;
         // A silent voice (volume 0, or the wave channel muted) stays at level 0 at every position.
         const bool silent = n == 2 ? (ch.wave_level & 3) == 0 : EnvelopeLevel(ch) == 0;
         if (silent && ch.output == 0) continue;
