@@ -639,7 +639,7 @@ void ApplyDeferred(TGBSYSF& gb, u32 cycles, u32 steps) {
     if (s.TAC & 0x04) {
         s.TIMA = TimerCounterAfter(s, cycles);
         const u32 period = timer_periods[s.TAC & 3];
-        s.tima_cycles = static_cast<i32>((static_cast<u32>(s.tima_cycles) + cycles) % period);
+        s.tima_cycles = static_cast<i32>((static_cast<u32>(s.tima_cycles) + cycles) & (period - 1));
     }
     s.lcd_cycles = static_cast<i32>(static_cast<u32>(s.lcd_cycles) + cycles);
     gb.SoundAddQuietSteps(cycles, steps);

@@ -106,6 +106,8 @@ inline constexpr std::array<u16, 2048> daa_table = [] {
 
 // Clock cycles per TIMA increment, indexed by TAC bits 0-1.
 inline constexpr std::array<u32, 4> timer_periods = {1024, 16, 64, 256};
+// The same periods as powers of two, so that counting whole periods is a shift, not a division.
+inline constexpr std::array<u32, 4> timer_period_shifts = {10, 4, 6, 8};
 
 // DIV and TIMA after `cycles` more cycles of steps whose timer work the run slice deferred. Such
 // steps stop short of the timer's overflow, and each is shorter than the divider's period and
@@ -116,8 +118,8 @@ inline u8 DividerAfter(const GbState& s, u32 cycles) {
 }
 inline u8 TimerCounterAfter(const GbState& s, u32 cycles) {
     if (cycles == 0 || !(s.TAC & 0x04)) return s.TIMA;
-    return static_cast<u8>(s.TIMA +
-                           (static_cast<u32>(s.tima_cycles) + cycles) / timer_periods[s.TAC & 3]);
+    return static_cast<u8>(
+        s.TIMA + ((static_cast<u32>(s.tima_cycles) + cycles) >> timer_period_shifts[s.TAC & 3]));
 }
 
 // Spot checks.
@@ -137,6 +139,12 @@ static_assert(daa_table[0x0A] == 0x1010);
 static_assert(daa_table[0x9A] == 0x0055);
 // After a subtraction with half borrow: 0x10 - 0x01 = 0x0F (H, N) adjusts to 0x09.
 static_assert(daa_table[0x0F | 0x200 | 0x400] == 0x090E);
+static_assert([] {
+    for (u32 i = 0; i < 4; ++i) {
+        if (timer_periods[i] != 1u << timer_period_shifts[i]) return false;
+    }
+    return true;
+}());
 static_assert(timer_periods[0] == 1024 && timer_periods[1] == 16 && timer_periods[2] == 64 &&
               timer_periods[3] == 256);
 

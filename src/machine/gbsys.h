@@ -183,6 +183,11 @@ class TGBSYSF : public GbOptions {
         u8 oam[160] = {};
         u64 lines[kScreenHeight] = {};
     } sprite_lines;
+    // Background and window rows are drawn with the processor's byte shuffle where it has one
+    // (x86 with SSSE3, found at start-up); false draws them with the portable code, which writes
+    // the same bytes. Tests compare the two.
+    static bool ProcessorHasByteShuffle();
+    bool shuffle_rows = ProcessorHasByteShuffle();
     // Draws one 8-pixel tile row (bit planes lo and hi) at dst, a pixel of the line being drawn
     // with 8 pixels of room after it. pairs is the palette as host pixels two at a time, entry
     // a | b << 2 holding colour a then colour b, tags included (renderer.cpp builds them).

@@ -15,8 +15,19 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "machine/gbsys.h"
+
+// x86 processors with SSSE3 draw background and window rows with a byte shuffle, chosen when the
+// program starts; every other processor, and any build where that is turned off, draws them with
+// the portable code. Both write the same bytes.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define KIVO_BYTE_SHUFFLE 1
+#include <immintrin.h>
+#else
+#define KIVO_BYTE_SHUFFLE 0
+#endif
 
 namespace kivo {
 
@@ -126,27 +137,50 @@ class PixelPairs {
     u64 pairs_[16][16];
 };
 
+// What a map entry's attribute selects for its tile row: where the row's two bytes lie (data
+// bank, vertical flip), the horizontal flip, and the palette with the tag its pixels take. In
+// colour mode the attribute byte sits at the entry's offset in bank 1; outside it the attribute
+// is ignored (tile data bank 0, palette BGP). slot tells the line's palettes apart.
+struct TileLook {
+    const u8* rows;
+    bool xflip;
+    const u8* palette;
+    u32 tag_bits;
+    u32 slot;
+};
+
+template <int kKind>
+inline TileLook LookOf(const GbState& s, const u8* data, u32 tile_line, u32 attr) {
+    const u32 line = (attr & kAttrYFlip) ? 7 - tile_line : tile_line;
+    const u32 palette = attr & kAttrPalette;
+    // The window never passes the priority attribute on.
+    const u32 priority = kKind == 0 ? attr & kAttrPriority : 0;
+    return {data + ((attr & kAttrBank) ? kBank1 : 0) + 2 * line, (attr & kAttrXFlip) != 0,
+            s.cgb_bg_colors + palette * 16, priority, palette | priority >> 4};
+}
+
+// Tile data for the map row: 0x8000 + tile x 16, or signed numbering around 0x9000 (0x8800 +
+// (tile ^ 0x80) x 16), the second returned as the number's flip.
+inline std::pair<const u8*, u32> TileData(const TGBSYSF& gb) {
+    if (gb.state.LCDC & kTileDataLow) return {gb.memory.vram, 0};
+    return {gb.memory.vram + kSignedData, 0x80};
+}
+
 // Draws count tiles of one map row from map offset row_base + first column (wrapping within
-// the row) at dst, tile line tile_line, for the background (kind 0) or the window (kind 1). In
-// colour mode the attribute byte at the same offset in bank 1 picks palette, data bank, flips
-// and priority; outside it the attribute is ignored.
+// the row) at dst, tile line tile_line, for the background (kind 0) or the window (kind 1).
 template <bool kCgb, int kKind>
 inline void DrawMapRow(TGBSYSF& gb, u8* dst, u32 row_base, u32 column, int count, u32 tile_line) {
     const u8* vram = gb.memory.vram;
     const GbState& s = gb.state;
-    // 0x8000 + tile x 16, or signed numbering around 0x9000 (0x8800 + (tile ^ 0x80) x 16).
-    const bool unsigned_data = (s.LCDC & kTileDataLow) != 0;
-    const u8* data = vram + (unsigned_data ? 0 : kSignedData);
-    const u32 data_flip = unsigned_data ? 0 : 0x80;
+    const auto [data, data_flip] = TileData(gb);
+    constexpr u32 kTagScale = kKind == 0 ? 1 : 4;
     PixelPairs<true> pixels;
-    // What an attribute byte decides: the tile line's bytes (bank, vertical flip), the
-    // horizontal flip and the palette. Neighbouring tiles nearly always share their attribute,
-    // so this is worked out again only when it changes; 0x100 matches no attribute.
+    // Neighbouring tiles nearly always share their attribute, so what it selects is worked out
+    // again only when it changes; 0x100 matches no attribute.
     u32 last_attr = 0x100;
-    const u8* rows = data + 2 * tile_line;
+    TileLook look{data + 2 * tile_line, false, s.bgp_colors, 0, 0};
     const u64* pairs = nullptr;
-    bool xflip = false;
-    if constexpr (!kCgb) pairs = pixels.Get(0, s.bgp_colors, 0, kKind == 0 ? 1 : 4);
+    if constexpr (!kCgb) pairs = pixels.Get(0, s.bgp_colors, 0, kTagScale);
     for (int t = 0; t < count; ++t, dst += 32, column = (column + 1) & 31) {
         const u32 map = row_base + column;
         const u32 tile = vram[map];
@@ -154,21 +188,103 @@ inline void DrawMapRow(TGBSYSF& gb, u8* dst, u32 row_base, u32 column, int count
             const u32 attr = vram[kBank1 + map];
             if (attr != last_attr) {
                 last_attr = attr;
-                const u32 line = (attr & kAttrYFlip) ? 7 - tile_line : tile_line;
-                rows = data + ((attr & kAttrBank) ? kBank1 : 0) + 2 * line;
-                xflip = (attr & kAttrXFlip) != 0;
-                const u8* palette = s.cgb_bg_colors + (attr & kAttrPalette) * 16;
-                if constexpr (kKind == 0) {
-                    const u32 priority = attr & kAttrPriority;
-                    pairs = pixels.Get((attr & kAttrPalette) | priority >> 4, palette, priority, 1);
-                } else {
-                    // The window never passes the priority attribute on.
-                    pairs = pixels.Get(attr & kAttrPalette, palette, 0, 4);
-                }
+                look = LookOf<kKind>(s, data, tile_line, attr);
+                pairs = pixels.Get(look.slot, look.palette, look.tag_bits, kTagScale);
             }
         }
-        const u8* row = rows + (tile ^ data_flip) * 16;
-        gb.DecodeTileRow(row[0], row[1], xflip, pairs, dst, kKind, false);
+        const u8* row = look.rows + (tile ^ data_flip) * 16;
+        gb.DecodeTileRow(row[0], row[1], look.xflip, pairs, dst, kKind, false);
+    }
+}
+
+#if KIVO_BYTE_SHUFFLE
+// The same map row drawn 16 bytes at a time with the processor's byte shuffle: the palette's
+// four pixels sit in one register, and a tile row's colour numbers pick pixels out of it, four
+// per shuffle. kQuadShuffles holds, for the colour numbers of four pixels (pixel i at bits
+// 2i-2i+1), the shuffle that puts palette pixel c_i's four bytes at pixel i.
+constexpr auto kQuadShuffles = [] {
+    std::array<std::array<u8, 16>, 256> t{};
+    for (u32 q = 0; q < 256; ++q) {
+        for (u32 i = 0; i < 4; ++i) {
+            const u32 c = (q >> (2 * i)) & 3;
+            for (u32 k = 0; k < 4; ++k) t[q][4 * i + k] = static_cast<u8>(4 * c + k);
+        }
+    }
+    return t;
+}();
+static_assert(kQuadShuffles[0xE4][4] == 4 && kQuadShuffles[0xE4][15] == 15);
+
+[[gnu::target("ssse3")]] inline __m128i PaletteVector(const u8* palette, u32 tag_bits,
+                                                      u32 tag_scale) {
+    const __m128i colours = _mm_and_si128(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(palette)), _mm_set1_epi32(0x00FFFFFF));
+    const __m128i tags = _mm_setr_epi32(static_cast<int>(tag_bits << 24),
+                                        static_cast<int>((tag_bits | tag_scale) << 24),
+                                        static_cast<int>((tag_bits | 2 * tag_scale) << 24),
+                                        static_cast<int>((tag_bits | 3 * tag_scale) << 24));
+    return _mm_or_si128(colours, tags);
+}
+
+template <bool kCgb, int kKind>
+[[gnu::target("ssse3")]] void DrawMapRowShuffled(TGBSYSF& gb, u8* dst, u32 row_base, u32 column,
+                                                 int count, u32 tile_line) {
+    const u8* vram = gb.memory.vram;
+    const GbState& s = gb.state;
+    const auto [data, data_flip] = TileData(gb);
+    constexpr u32 kTagScale = kKind == 0 ? 1 : 4;
+    u32 last_attr = 0x100;
+    TileLook look{data + 2 * tile_line, false, s.bgp_colors, 0, 0};
+    __m128i palette = PaletteVector(s.bgp_colors, 0, kTagScale);
+    // The window keeps the background's tag byte beside its own (see DecodeTileRow).
+    const __m128i kept_tag = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    for (int t = 0; t < count; ++t, dst += 32, column = (column + 1) & 31) {
+        const u32 map = row_base + column;
+        const u32 tile = vram[map];
+        if constexpr (kCgb) {
+            const u32 attr = vram[kBank1 + map];
+            if (attr != last_attr) {
+                last_attr = attr;
+                look = LookOf<kKind>(s, data, tile_line, attr);
+                palette = PaletteVector(look.palette, look.tag_bits, kTagScale);
+            }
+        }
+        const u8* row = look.rows + (tile ^ data_flip) * 16;
+        const std::array<u16, 256>& plane = look.xflip ? kPlaneFlipped : kPlane;
+        const u32 colours = static_cast<u32>(plane[row[0]]) | static_cast<u32>(plane[row[1]]) << 1;
+        const auto shuffle = [](u32 quad) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kQuadShuffles[quad].data()));
+        };
+        __m128i left = _mm_shuffle_epi8(palette, shuffle(colours & 0xFF));
+        __m128i right = _mm_shuffle_epi8(palette, shuffle(colours >> 8));
+        auto* out = reinterpret_cast<__m128i*>(dst);
+        if constexpr (kKind == 1) {
+            left = _mm_or_si128(left, _mm_and_si128(_mm_loadu_si128(out), kept_tag));
+            right = _mm_or_si128(right, _mm_and_si128(_mm_loadu_si128(out + 1), kept_tag));
+        }
+        _mm_storeu_si128(out, left);
+        _mm_storeu_si128(out + 1, right);
+    }
+}
+
+#endif
+
+template <int kKind>
+void DrawLayerRow(TGBSYSF& gb, u8* dst, u32 row_base, u32 column, int count, u32 tile_line) {
+    const bool cgb = gb.state.CGB_MODE != 0;
+#if KIVO_BYTE_SHUFFLE
+    if (gb.shuffle_rows) {
+        if (cgb) {
+            DrawMapRowShuffled<true, kKind>(gb, dst, row_base, column, count, tile_line);
+        } else {
+            DrawMapRowShuffled<false, kKind>(gb, dst, row_base, column, count, tile_line);
+        }
+        return;
+    }
+#endif
+    if (cgb) {
+        DrawMapRow<true, kKind>(gb, dst, row_base, column, count, tile_line);
+    } else {
+        DrawMapRow<false, kKind>(gb, dst, row_base, column, count, tile_line);
     }
 }
 
@@ -191,6 +307,14 @@ void FindSpriteLines(const u8* oam, u32 height, TGBSYSF::SpriteLines& cache) {
 }
 
 }  // namespace
+
+bool TGBSYSF::ProcessorHasByteShuffle() {
+#if KIVO_BYTE_SHUFFLE
+    return __builtin_cpu_supports("ssse3");
+#else
+    return false;
+#endif
+}
 
 void TGBSYSF::RenderLine() {
     GbState& s = state;
@@ -224,17 +348,13 @@ void TGBSYSF::RenderLine() {
         // edge makes 21 tiles, which still end before the line's last pixel (175).
         const u32 first = 8 - fine;
         const int tiles = fine != 0 ? 21 : 20;
-        const u32 end = first + 8 * static_cast<u32>(tiles);
         // Background pixels replace whole pixels, tag included: only the margins around them
-        // need clearing.
-        std::memset(line, 0, first * 4);
-        std::memset(line + end * 4, 0, kLineBytes - end * 4);
-        u8* dst = line + first * 4;
-        if (cgb) {
-            DrawMapRow<true, 0>(*this, dst, row_base, s.SCX >> 3, tiles, y & 7);
-        } else {
-            DrawMapRow<false, 0>(*this, dst, row_base, s.SCX >> 3, tiles, y & 7);
-        }
+        // need clearing. Clearing both 8-pixel margins whole, before the tiles overwrite what
+        // they cover of them, takes two fixed-size stores instead of two measured ones.
+        static_assert(kLineBytes == 176 * 4);
+        std::memset(line, 0, 8 * 4);
+        std::memset(line + 168 * 4, 0, 8 * 4);
+        DrawLayerRow<0>(*this, line + first * 4, row_base, s.SCX >> 3, tiles, y & 7);
     }
 
     // The window uses LY - WY as its line: there is no internal window line counter, so a
@@ -245,11 +365,7 @@ void TGBSYSF::RenderLine() {
         // Starts at visible pixel WX - 7; at most 21 tiles, ending by line pixel 174.
         u8* dst = line + (s.WX + 1u) * 4;
         const int tiles = (167 - s.WX) / 8 + 1;
-        if (cgb) {
-            DrawMapRow<true, 1>(*this, dst, row_base, 0, tiles, win_line & 7);
-        } else {
-            DrawMapRow<false, 1>(*this, dst, row_base, 0, tiles, win_line & 7);
-        }
+        DrawLayerRow<1>(*this, dst, row_base, 0, tiles, win_line & 7);
     }
 
     if (sprites_on) {

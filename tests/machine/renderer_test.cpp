@@ -330,6 +330,29 @@ TEST_F(Renderer, AnyRegistersVramAndOamDrawOnlyInsideTheCurrentLine) {
     }
 }
 
+TEST_F(Renderer, ShuffledRowsDrawTheSameBytesAsThePortableCode) {
+    if (!TGBSYSF::ProcessorHasByteShuffle()) GTEST_SKIP() << "no byte shuffle on this processor";
+    std::mt19937 rng(77);
+    auto fill = [&](auto& bytes) {
+        for (u8& b : bytes) b = static_cast<u8>(rng());
+    };
+    fill(gb->memory.vram), fill(gb->memory.oam_page);
+    std::vector<u8> portable(kLineBytes);
+    for (int round = 0; round < 1024; ++round) {
+        fill(s().bgp_colors), fill(s().cgb_bg_colors);
+        s().SCX = static_cast<u8>(round), s().SCY = static_cast<u8>(rng());
+        s().WX = static_cast<u8>(rng() % 168), s().WY = static_cast<u8>(rng() % 144);
+        s().LCDC = static_cast<u8>(rng() | 0x80), s().CGB_MODE = static_cast<u8>(round & 1);
+        const int ly = static_cast<int>(rng() % 144);
+        gb->shuffle_rows = false;
+        Render(ly);
+        std::memcpy(portable.data(), Pixel(0), kLineBytes);
+        gb->shuffle_rows = true;
+        Render(ly);
+        ASSERT_EQ(std::memcmp(portable.data(), Pixel(0), kLineBytes), 0) << "round " << round;
+    }
+}
+
 // ---- palettes ----
 
 TEST(Palettes, DmgRegisterMapsEachColourNumberToAGrey) {
