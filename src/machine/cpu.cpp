@@ -692,20 +692,83 @@ inline void SkipIdleSteps(TGBSYSF& gb) {
     gb.deferred_steps += steps;
 }
 
-// Takes `passes` more passes of the loop the processor is in, all at once: nothing but counts
-// change, as in the steps SkipIdleSteps takes. The current step (the loop's jump) is still to be
-// counted, so the passes must leave room for it below the budget and the slice's end.
-inline void SkipLoopPasses(TGBSYSF& gb, u32 pass_cycles, u32 pass_steps) {
+// Whole passes in `cycles`, by a multiplication: the budget is at most a slice (2^19 cycles),
+// and for x < 2^20 and d < 2^20, (x * (floor(2^40 / d) + 1)) >> 40 is x / d exactly (the excess
+// is below x / 2^40 < 1 / d).
+u64 PassReciprocal(u32 pass_cycles) {
+    return pass_cycles == 0 ? 0 : (u64{1} << 40) / pass_cycles + 1;
+}
+inline u32 PassesIn(const TGBSYSF::IdleLoop& loop, u32 cycles) {
+    if (cycles >= (1u << 20)) [[unlikely]]
+        return cycles / loop.pass_cycles;
+    return static_cast<u32>((cycles * loop.pass_reciprocal) >> 40);
+}
+
+// Whether the pass as measured is the jump and the body's steps as decoded, which the walk below
+// counts one by one.
+bool PassMatchesBody(const TGBSYSF::IdleLoop& loop, u32 jump_cycles) {
+    if (loop.body_steps > LoopReads::kMaxSteps || loop.pass_steps != loop.body_steps + 1) {
+        return false;
+    }
+    u32 cycles = jump_cycles;
+    for (u32 i = 0; i < loop.body_steps; ++i) cycles += loop.body_cycles[i];
+    return cycles == loop.pass_cycles;
+}
+
+// Whether the pass after the jump in progress can be walked through the event due in it: the
+// LCD's mode end comes first, more than a pass before any other unit's event or the slice's
+// end, and is quiet for the loop (LcdEventUnseen). The walk then meets that one event only.
+bool CanWalkThroughEvent(const TGBSYSF& gb, const TGBSYSF::IdleLoop& loop) {
+    if (!loop.walkable) return false;
+    const u32 budget = gb.deferred_budget;
+    if (budget == 0 || gb.LcdCyclesToEvent() != budget) return false;
+    const u32 others =
+        std::min({TimerCyclesToEvent(gb.state), gb.SoundCyclesToEvent(), CyclesToSliceEnd(gb)});
+    if (others - budget <= loop.pass_cycles + kLongestStep || others < budget) return false;
+    bool reads_stat = false;
+    bool reads_ly = false;
+    for (u32 i = 0; i < loop.read_count; ++i) {
+        reads_stat |= loop.reads[i] == 0xFF00 + reg::STAT;
+        reads_ly |= loop.reads[i] == 0xFF00 + reg::LY;
+    }
+    return gb.LcdEventUnseen(reads_stat, reads_ly, loop.pass_cycles);
+}
+
+// Counts one pass as RunStep would, step by step from the jump in progress through the body,
+// running the deferred work at the step that reaches the budget. The event there changes
+// nothing the pass sees and requests no interrupt, so the pass goes on as it would have.
+void WalkPassThroughEvent(TGBSYSF& gb, const TGBSYSF::IdleLoop& loop) {
+    GbState& s = gb.state;
+    const u32 jump_cycles = s.op_cycles;
+    for (u32 i = 0; i <= loop.body_steps; ++i) {
+        s.op_cycles = i == 0 ? jump_cycles : loop.body_cycles[i - 1];
+        gb.deferred_cycles += s.op_cycles;
+        ++gb.deferred_steps;
+        if (gb.deferred_cycles >= gb.deferred_budget) RunDeferredWork(gb);
+    }
+    s.op_cycles = jump_cycles;
+}
+
+// Takes more passes of the loop the processor is in, all at once: nothing but counts change, as
+// in the steps SkipIdleSteps takes. The current step (the loop's jump) is still to be counted,
+// so the passes leave room for it below the budget and the slice's end; a quiet LCD event
+// in between is walked through, and the passes go on to the next deadline.
+void SkipLoopPasses(TGBSYSF& gb, const TGBSYSF::IdleLoop& loop) {
     GbState& s = gb.state;
     if (!gb.skip_idle) return;
     if (s.frame_ready && gb.screen_enable) return;  // the next step hands a frame over
     const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed) & 0x1F;
     if (s.IME && (requests & s.IE)) return;  // the step ends with an interrupt
-    const u32 after_step = gb.deferred_cycles + s.op_cycles;
-    if (after_step >= gb.deferred_budget) return;
-    const u32 passes = (gb.deferred_budget - after_step - 1) / pass_cycles;
-    gb.deferred_cycles += passes * pass_cycles;
-    gb.deferred_steps += passes * pass_steps;
+    for (;;) {
+        const u32 after_step = gb.deferred_cycles + s.op_cycles;
+        if (after_step < gb.deferred_budget) {
+            const u32 passes = PassesIn(loop, gb.deferred_budget - after_step - 1);
+            gb.deferred_cycles += passes * loop.pass_cycles;
+            gb.deferred_steps += passes * loop.pass_steps;
+        }
+        if (!CanWalkThroughEvent(gb, loop)) return;
+        WalkPassThroughEvent(gb, loop);
+    }
 }
 
 // What identifies the code of a loop from target to the jump at `from` when it lies in ROM: bank
@@ -728,7 +791,7 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
         for (u32 i = 0; i < loop.read_count; ++i) {
             if (gb.BusRead(loop.reads[i]) != loop.values[i]) return;
         }
-        SkipLoopPasses(gb, loop.pass_cycles, loop.pass_steps);
+        SkipLoopPasses(gb, loop);
         return;
     }
     LoopReads reads;
@@ -737,7 +800,10 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
         return;
     }
     if (known) {
-        if (reads.count != loop.read_count) return;
+        if (reads.count != loop.read_count || reads.steps != loop.body_steps ||
+            std::memcmp(reads.cycles, loop.body_cycles, sizeof reads.cycles) != 0) {
+            return;
+        }
         for (u32 i = 0; i < reads.count; ++i) {
             if (reads.address[i] != loop.reads[i] ||
                 gb.BusRead(reads.address[i]) != loop.values[i]) {
@@ -752,13 +818,17 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
         loop.pass_steps = gb.deferred_steps - last.steps;
         loop.rom_code = RomCode(gb, s.PC, from);
         loop.read_count = reads.count;
+        loop.body_steps = reads.steps;
+        std::memcpy(loop.body_cycles, reads.cycles, sizeof reads.cycles);
+        loop.walkable = PassMatchesBody(loop, s.op_cycles);
+        loop.pass_reciprocal = PassReciprocal(loop.pass_cycles);
         for (u32 i = 0; i < reads.count; ++i) {
             loop.reads[i] = reads.address[i];
             loop.values[i] = gb.BusRead(reads.address[i]);
         }
         if (loop.pass_cycles == 0) return;
     }
-    SkipLoopPasses(gb, loop.pass_cycles, loop.pass_steps);
+    SkipLoopPasses(gb, loop);
 }
 
 inline void NoteBackwardJump(TGBSYSF& gb, u16 from) {

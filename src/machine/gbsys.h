@@ -168,6 +168,10 @@ class TGBSYSF : public GbOptions {
     // Cycles a run of steps may add to lcd_cycles before one of them ends the current mode; 0 when
     // the count is outside what a running machine produces (a state file's), so every step runs.
     u32 LcdCyclesToEvent() const;
+    // Whether the current mode's end is quiet for a polling loop: it requests no interrupt, runs
+    // no H-blank DMA, ends no frame, changes neither STAT nor LY when the loop reads them
+    // (reads_stat, reads_ly), and opens a mode longer than `span` cycles and a step.
+    bool LcdEventUnseen(bool reads_stat, bool reads_ly, u32 span) const;
     void SetLcdMode(u8 mode);
     void CompareLy();
     void FrameSkipStep();
@@ -321,12 +325,18 @@ class TGBSYSF : public GbOptions {
         u64 place = 0;
         u32 pass_cycles = 0;  // 0: none
         u32 pass_steps = 0;
+        u64 pass_reciprocal = 0;  // divides by pass_cycles (cpu.cpp)
         // The ROM bank mapped at 0x4000 when the loop lies in ROM, else null: its code can only
         // change through a bank switch.
         const u8* rom_code = nullptr;
         u32 read_count = 0;
         u16 reads[4] = {};  // the addresses a pass reads, and the bytes they held
         u8 values[4] = {};
+        // The body's steps (the jump excluded) and their cycles, known when there are at most 8:
+        // a pass can then be walked step by step through an event that changes nothing it sees.
+        u32 body_steps = 0;
+        u8 body_cycles[8] = {};
+        bool walkable = false;
     } idle_loop;
 
     // ---- sound catch-up (sound.cpp); outside a run slice snd_pending is 0 ----

@@ -1,5 +1,7 @@
 #include "machine/idle_loop.h"
 
+#include "machine/cpu_tables.h"
+
 namespace kivo {
 
 namespace {
@@ -24,6 +26,7 @@ bool StableBetweenEvents(u16 address) {
 bool IsIdleLoopBody(const TGBSYSF& gb, u16 begin, u16 jump, LoopReads* out) {
     const GbState& s = gb.state;
     out->count = 0;
+    out->steps = 0;
     const u8 c = static_cast<u8>(s.BC);
     u32 pc = begin;
     while (pc < jump) {
@@ -31,6 +34,7 @@ bool IsIdleLoopBody(const TGBSYSF& gb, u16 begin, u16 jump, LoopReads* out) {
         const u8 op = gb.BusRead(static_cast<u16>(pc));
         const u8 z = op & 7;
         u32 length = 1;
+        u32 cycles = cycle_table[op] * 4u;
         bool reads = false;
         u16 address = 0;
         if (op >= 0x40 && op <= 0x7F) {
@@ -123,6 +127,7 @@ bool IsIdleLoopBody(const TGBSYSF& gb, u16 begin, u16 jump, LoopReads* out) {
                     // Register operations, and BIT on (HL); the other (HL) forms write.
                     const u8 cb = gb.BusRead(static_cast<u16>(pc + 1));
                     length = 2;
+                    cycles = cb_cycle_table[cb] * 4u;
                     if ((cb & 7) == 6) {
                         if (cb < 0x40 || cb > 0x7F) return false;
                         reads = true;
@@ -139,6 +144,8 @@ bool IsIdleLoopBody(const TGBSYSF& gb, u16 begin, u16 jump, LoopReads* out) {
             if (out->count == LoopReads::kMax || !StableBetweenEvents(address)) return false;
             out->address[out->count++] = address;
         }
+        if (out->steps < LoopReads::kMaxSteps) out->cycles[out->steps] = static_cast<u8>(cycles);
+        ++out->steps;
         pc += length;
     }
     return pc == jump;

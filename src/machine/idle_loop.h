@@ -9,12 +9,17 @@
 
 namespace kivo {
 
-// The addresses a loop's pass reads, in order (repeats included).
+// The addresses a loop's pass reads, in order (repeats included), and the cycles of each step of
+// its body, the jump excluded, when it has at most kMaxSteps (steps counts them all).
 struct LoopReads {
     static constexpr u32 kMax = 4;
+    static constexpr u32 kMaxSteps = 8;
     u32 count = 0;
     u16 address[kMax] = {};
+    u32 steps = 0;
+    u8 cycles[kMaxSteps] = {};
 };
+static_assert(sizeof LoopReads::cycles == sizeof TGBSYSF::IdleLoop::body_cycles);
 
 // The instructions from begin up to the jump at address jump: whether they write nothing but
 // registers, do not branch, and read at most LoopReads::kMax bytes, all of memory that cannot

@@ -8,6 +8,7 @@
 // machine into whatever mode it wrote, and a loaded state resumes exactly where it was saved.
 #include <cstdint>
 
+#include "machine/cpu_tables.h"
 #include "machine/gbsys.h"
 
 namespace kivo {
@@ -94,6 +95,36 @@ u32 TGBSYSF::LcdCyclesToEvent() const {
     const i32 length = static_cast<i32>(ModeLength(state));
     const i32 cycles = state.lcd_cycles;
     return cycles >= 0 && cycles < length ? static_cast<u32>(length - cycles) : 0;
+}
+
+bool TGBSYSF::LcdEventUnseen(bool reads_stat, bool reads_ly, u32 span) const {
+    const GbState& s = state;
+    // Every mode change moves STAT's mode bits; those from H-blank and V-blank lines move LY too.
+    if (reads_stat) return false;
+    const u8 mode = s.STAT & 3;
+    u8 next_mode;
+    switch (mode) {
+        case 2:
+            next_mode = 3;  // mode 3 requests nothing; the line drawn goes to the frame buffer only
+            break;
+        case 3:
+            if ((s.STAT & 0x08) || s.hdma_active) return false;
+            next_mode = 0;
+            break;
+        default: {
+            // The next line: a coincidence request, a mode 2 request or the V-blank is heard.
+            if (reads_ly) return false;
+            const u8 next_ly = mode == 1 && s.LY == kLastLine ? 0 : static_cast<u8>(s.LY + 1);
+            if (mode == 0 && next_ly == kVblankLine) return false;
+            if (next_ly == s.LYC && (s.STAT & 0x40)) return false;
+            next_mode = mode == 1 && s.LY != kLastLine ? 1 : 2;
+            if (next_mode == 2 && (s.STAT & 0x20)) return false;
+            break;
+        }
+    }
+    const u32 next_length =
+        static_cast<u32>(kModeLength[(s.CGB_double_speed != 0 ? 4u : 0u) | next_mode]);
+    return next_length > span + kLongestStep;
 }
 
 void TGBSYSF::SetLcdMode(u8 mode) {

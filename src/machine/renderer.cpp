@@ -310,6 +310,8 @@ void FindSpriteLines(const u8* oam, u32 height, TGBSYSF::SpriteLines& cache) {
 
 bool TGBSYSF::ProcessorHasByteShuffle() {
 #if KIVO_BYTE_SHUFFLE
+    // The feature table may not be filled yet when a machine is a static object.
+    __builtin_cpu_init();
     return __builtin_cpu_supports("ssse3");
 #else
     return false;
