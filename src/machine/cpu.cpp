@@ -794,6 +794,20 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
         SkipLoopPasses(gb, loop);
         return;
     }
+    const TGBSYSF::LoopArrival& last = gb.loop_arrival;
+    if (!known && loop.pass_cycles != 0 && loop.place == last.place &&
+        (loop.registers >> 16) == (last.registers >> 16) &&
+        loop.rom_code != nullptr &&  // AF is the low 16 bits
+        loop.rom_code == RomCode(gb, s.PC, from) &&
+        loop.pass_cycles == gb.deferred_cycles - last.cycles) {
+        // The loop last seen, come round with other values in A and F only (a poll of LY after
+        // the line changed): its code, and BC, DE and HL, which give the addresses it reads, are
+        // the same, so its decode still holds.
+        loop.registers = last.registers;
+        for (u32 i = 0; i < loop.read_count; ++i) loop.values[i] = gb.BusRead(loop.reads[i]);
+        SkipLoopPasses(gb, loop);
+        return;
+    }
     LoopReads reads;
     if (!IsIdleLoopBody(gb, s.PC, from, &reads)) {
         loop.pass_cycles = 0;
@@ -811,7 +825,6 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
             }
         }
     } else {
-        const TGBSYSF::LoopArrival& last = gb.loop_arrival;
         loop.registers = last.registers;
         loop.place = last.place;
         loop.pass_cycles = gb.deferred_cycles - last.cycles;
