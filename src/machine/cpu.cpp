@@ -677,21 +677,6 @@ void PlanDeferred(TGBSYSF& gb) {
     PlanDeferred(gb);
 }
 
-// A halted or stopped processor that nothing will wake before the next event idles in steps of
-// 4 cycles that do nothing but count: those short of the budget and of the slice's end are taken
-// at once. A request from another thread (a key press) lands between two steps either way; it is
-// seen at the end of the step after the skip.
-inline void SkipIdleSteps(TGBSYSF& gb) {
-    const GbState& s = gb.state;
-    if (!gb.skip_idle) return;
-    const u8 requests = std::atomic_ref<u8>(gb.state.IF).load(std::memory_order_relaxed) & 0x1F;
-    if (s.flag_stop ? requests != 0 : (requests & s.IE) != 0) return;
-    const u32 room = gb.deferred_budget - gb.deferred_cycles;
-    const u32 steps = room == 0 ? 0 : (room - 1) / 4;
-    gb.deferred_cycles += steps * 4;
-    gb.deferred_steps += steps;
-}
-
 // Whole passes in `cycles`, by a multiplication: the budget is at most a slice (2^19 cycles),
 // and for x < 2^20 and d < 2^20, (x * (floor(2^40 / d) + 1)) >> 40 is x / d exactly (the excess
 // is below x / 2^40 < 1 / d).
@@ -715,23 +700,52 @@ bool PassMatchesBody(const TGBSYSF::IdleLoop& loop, u32 jump_cycles) {
     return cycles == loop.pass_cycles;
 }
 
-// Whether the pass after the jump in progress can be walked through the event due in it: the
-// LCD's mode end comes first, more than a pass before any other unit's event or the slice's
-// end, and is quiet for the loop (LcdEventUnseen). The walk then meets that one event only.
-bool CanWalkThroughEvent(const TGBSYSF& gb, const TGBSYSF::IdleLoop& loop) {
-    if (!loop.walkable) return false;
+// Whether a skip that repeats steps or passes of `span` cycles can go on through the next
+// deadline: it is the LCD's mode end, which comes more than a span and a step before any other
+// unit's event or the slice's end, and is quiet for what the skip repeats (LcdEventUnseen).
+bool LcdEventCanBeWalked(const TGBSYSF& gb, bool reads_stat, bool reads_ly, u32 span) {
     const u32 budget = gb.deferred_budget;
     if (budget == 0 || gb.LcdCyclesToEvent() != budget) return false;
     const u32 others =
         std::min({TimerCyclesToEvent(gb.state), gb.SoundCyclesToEvent(), CyclesToSliceEnd(gb)});
-    if (others - budget <= loop.pass_cycles + kLongestStep || others < budget) return false;
+    if (others < budget || others - budget <= span + kLongestStep) return false;
+    return gb.LcdEventUnseen(reads_stat, reads_ly, span);
+}
+
+// A halted or stopped processor that nothing will wake idles in steps of 4 cycles that do
+// nothing but count: those short of the budget are taken at once. At a quiet LCD event the step
+// that reaches it runs the deferred work as RunStep would, and the skip goes on to the next
+// deadline. A request from another thread (a key press) lands between two steps either way; it
+// is seen at the end of the step after the skip.
+inline void SkipIdleSteps(TGBSYSF& gb) {
+    GbState& s = gb.state;
+    if (!gb.skip_idle) return;
+    for (;;) {
+        const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed) & 0x1F;
+        if (s.flag_stop ? requests != 0 : (requests & s.IE) != 0) return;
+        const u32 room = gb.deferred_budget - gb.deferred_cycles;
+        const u32 steps = room == 0 ? 0 : (room - 1) / 4;
+        gb.deferred_cycles += steps * 4;
+        gb.deferred_steps += steps;
+        if (!LcdEventCanBeWalked(gb, false, false, 4)) return;
+        s.op_cycles = 4;
+        gb.deferred_cycles += 4;
+        ++gb.deferred_steps;
+        if (gb.deferred_cycles >= gb.deferred_budget) RunDeferredWork(gb);
+    }
+}
+
+// Whether the pass after the jump in progress can be walked through the event due in it (see
+// LcdEventCanBeWalked): the walk then meets that one event only.
+bool CanWalkThroughEvent(const TGBSYSF& gb, const TGBSYSF::IdleLoop& loop) {
+    if (!loop.walkable) return false;
     bool reads_stat = false;
     bool reads_ly = false;
     for (u32 i = 0; i < loop.read_count; ++i) {
         reads_stat |= loop.reads[i] == 0xFF00 + reg::STAT;
         reads_ly |= loop.reads[i] == 0xFF00 + reg::LY;
     }
-    return gb.LcdEventUnseen(reads_stat, reads_ly, loop.pass_cycles);
+    return LcdEventCanBeWalked(gb, reads_stat, reads_ly, loop.pass_cycles);
 }
 
 // Counts one pass as RunStep would, step by step from the jump in progress through the body,
