@@ -97,7 +97,17 @@ inline u8 Fetch8(TGBSYSF& gb) {
     return CpuRead(gb, gb.state.PC++);
 }
 
+// Both bytes in one read when they lie in the same page of plain memory (the host is
+// little-endian, as layout.h requires).
 inline u16 Fetch16(TGBSYSF& gb) {
+    const u16 pc = gb.state.PC;
+    const u8* page = gb.read_pages[pc >> 12];
+    if (page != nullptr && (pc & 0x0FFF) != 0x0FFF) [[likely]] {
+        u16 value;
+        std::memcpy(&value, page + (pc & 0x0FFF), 2);
+        gb.state.PC = static_cast<u16>(pc + 2);
+        return value;
+    }
     const u8 lo = Fetch8(gb);
     const u8 hi = Fetch8(gb);
     return static_cast<u16>(hi << 8 | lo);
@@ -655,12 +665,16 @@ void PlanDeferred(TGBSYSF& gb) {
     gb.deferred_cycles = 0;
     gb.deferred_steps = 0;
     ++gb.deferred_epoch;
+    gb.lcd_lead = 0;
     if (gb.reference_mode) {
         gb.deferred_budget = 0;
         return;
     }
-    gb.deferred_budget = std::min({TimerCyclesToEvent(gb.state), gb.LcdCyclesToEvent(),
-                                   gb.SoundCyclesToEvent(), CyclesToSliceEnd(gb)});
+    const u32 lcd = gb.LcdCyclesToEvent();
+    const u32 others =
+        std::min({TimerCyclesToEvent(gb.state), gb.SoundCyclesToEvent(), CyclesToSliceEnd(gb)});
+    gb.deferred_budget = std::min(lcd, others);
+    if (lcd != 0 && lcd < others) gb.lcd_lead = others - lcd;
 }
 
 // The step that reached the budget: the earlier deferred steps are applied, then this step runs
@@ -704,11 +718,7 @@ bool PassMatchesBody(const TGBSYSF::IdleLoop& loop, u32 jump_cycles) {
 // deadline: it is the LCD's mode end, which comes more than a span and a step before any other
 // unit's event or the slice's end, and is quiet for what the skip repeats (LcdEventUnseen).
 bool LcdEventCanBeWalked(const TGBSYSF& gb, bool reads_stat, bool reads_ly, u32 span) {
-    const u32 budget = gb.deferred_budget;
-    if (budget == 0 || gb.LcdCyclesToEvent() != budget) return false;
-    const u32 others =
-        std::min({TimerCyclesToEvent(gb.state), gb.SoundCyclesToEvent(), CyclesToSliceEnd(gb)});
-    if (others < budget || others - budget <= span + kLongestStep) return false;
+    if (gb.lcd_lead <= span + kLongestStep) return false;
     return gb.LcdEventUnseen(reads_stat, reads_ly, span);
 }
 
@@ -899,6 +909,7 @@ void TGBSYSF::SyncDeferred() {
     deferred_cycles = 0;
     deferred_steps = 0;
     deferred_budget = 0;
+    lcd_lead = 0;
     ++deferred_epoch;
 }
 
@@ -911,6 +922,7 @@ void TGBSYSF::BeginSlice() {
     ++deferred_epoch;
     SoundSync();
     deferred_budget = 0;
+    lcd_lead = 0;
     MapReadPages();  // banks and the ROM mapping may have changed between slices
     CapDividerBacklog(state);
 }

@@ -299,14 +299,15 @@ class TGBSYSF : public GbOptions {
     // Steps that cannot make the timer, the sound unit or the LCD act, nor end the slice, only
     // count their cycles here (slice_cycles included); the step that reaches deferred_budget
     // applies them and runs that work in full.
-    // (deferred_steps is kept apart from deferred_cycles: side by side, the compiler adds both in
-    // one vector register, whose round trip lengthens every step.)
     u32 deferred_cycles = 0;
+    u32 deferred_steps = 0;
     u32 deferred_budget = 0;
+    // When the LCD's mode end is the budget, the cycles by which it comes before every other
+    // deadline (0 otherwise, and whenever the budget was set other than by planning).
+    u32 lcd_lead = 0;
     // Counts the points where a polling loop's reads may change: deferred work, a sync, an
     // interrupt dispatch, a frame hand-over, a new slice.
     u32 deferred_epoch = 0;
-    u32 deferred_steps = 0;
     // Whether idle steps and polling-loop passes may be taken at once; a watched slice, whose
     // watch looks at every step, takes them one by one.
     bool skip_idle = true;
