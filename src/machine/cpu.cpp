@@ -113,14 +113,31 @@ inline u16 Fetch16(TGBSYSF& gb) {
     return static_cast<u16>(hi << 8 | lo);
 }
 
+// The stack's two bytes in one access when both lie in the same page of plain memory: the low
+// byte at the lower address, as the byte-wise order leaves them.
 inline void Push16(TGBSYSF& gb, u16 value) {
     GbState& s = gb.state;
+    const u16 low = static_cast<u16>(s.SP - 2);
+    u8* page = gb.write_pages[low >> 12];
+    if (page != nullptr && (low & 0x0FFF) != 0x0FFF) [[likely]] {
+        std::memcpy(page + (low & 0x0FFF), &value, 2);
+        s.SP = low;
+        return;
+    }
     CpuWrite(gb, --s.SP, static_cast<u8>(value >> 8));
     CpuWrite(gb, --s.SP, static_cast<u8>(value));
 }
 
 inline u16 Pop16(TGBSYSF& gb) {
     GbState& s = gb.state;
+    const u16 sp = s.SP;
+    const u8* page = gb.read_pages[sp >> 12];
+    if (page != nullptr && (sp & 0x0FFF) != 0x0FFF) [[likely]] {
+        u16 value;
+        std::memcpy(&value, page + (sp & 0x0FFF), 2);
+        s.SP = static_cast<u16>(sp + 2);
+        return value;
+    }
     const u8 lo = CpuRead(gb, s.SP++);
     const u8 hi = CpuRead(gb, s.SP++);
     return static_cast<u16>(hi << 8 | lo);
