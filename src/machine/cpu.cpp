@@ -93,23 +93,22 @@ inline void CpuWrite(TGBSYSF& gb, u16 address, u8 value) {
 }
 
 // Opcode and operand fetches.
-inline u8 Fetch8(TGBSYSF& gb) {
-    return CpuRead(gb, gb.state.PC++);
+inline u8 Fetch8(TGBSYSF& gb, u16& pc) {
+    return CpuRead(gb, pc++);
 }
 
 // Both bytes in one read when they lie in the same page of plain memory (the host is
 // little-endian, as layout.h requires).
-inline u16 Fetch16(TGBSYSF& gb) {
-    const u16 pc = gb.state.PC;
+inline u16 Fetch16(TGBSYSF& gb, u16& pc) {
     const u8* page = gb.read_pages[pc >> 12];
     if (page != nullptr && (pc & 0x0FFF) != 0x0FFF) [[likely]] {
         u16 value;
         std::memcpy(&value, page + (pc & 0x0FFF), 2);
-        gb.state.PC = static_cast<u16>(pc + 2);
+        pc = static_cast<u16>(pc + 2);
         return value;
     }
-    const u8 lo = Fetch8(gb);
-    const u8 hi = Fetch8(gb);
+    const u8 lo = Fetch8(gb, pc);
+    const u8 hi = Fetch8(gb, pc);
     return static_cast<u16>(hi << 8 | lo);
 }
 
@@ -143,8 +142,8 @@ inline u16 Pop16(TGBSYSF& gb) {
     return static_cast<u16>(hi << 8 | lo);
 }
 
-// A taken jump to an address at or before the jump instruction at `from` (idle_loop.h).
-inline void NoteBackwardJump(TGBSYSF& gb, u16 from);
+// A taken jump to `target`, at or before the jump instruction at `from` (idle_loop.h).
+inline void NoteBackwardJump(TGBSYSF& gb, u16 from, u16 target);
 
 // The operand named by a register field: a register, or the byte at HL for 6.
 template <int r>
@@ -350,8 +349,8 @@ constexpr std::array<Handler, 256> MakeCbTable(std::index_sequence<op...>) {
 }
 constexpr std::array<Handler, 256> kCbHandlers = MakeCbTable(std::make_index_sequence<256>{});
 
-inline void PrefixCb(TGBSYSF& gb) {
-    const u8 op = Fetch8(gb);
+inline void PrefixCb(TGBSYSF& gb, u16& pc) {
+    const u8 op = Fetch8(gb, pc);
     gb.state.op_cycles = cb_cycle_table[op] * 4u;  // replaces the prefix's own cost
     kCbHandlers[op](gb);
 }
@@ -361,30 +360,30 @@ inline void PrefixCb(TGBSYSF& gb) {
 // x = 0: loads of pairs and immediates, 16-bit arithmetic, INC and DEC, relative jumps and the
 // one-byte specials.
 template <unsigned op>
-inline void ExecuteBlock0(TGBSYSF& gb) {
+inline void ExecuteBlock0(TGBSYSF& gb, u16& pc) {
     constexpr int y = (op >> 3) & 7, z = op & 7, p = y >> 1, q = y & 1;
     GbState& s = gb.state;
     if constexpr (z == 0) {
         if constexpr (y == 0) {         // NOP
         } else if constexpr (y == 1) {  // LD (a16),SP
-            const u16 address = Fetch16(gb);
+            const u16 address = Fetch16(gb, pc);
             CpuWrite(gb, address, static_cast<u8>(s.SP));
             CpuWrite(gb, static_cast<u16>(address + 1), static_cast<u8>(s.SP >> 8));
         } else if constexpr (y == 2) {
             Stop(gb);
         } else {  // JR e; JR cc,e for y = 4-7
-            const auto e = static_cast<std::int8_t>(Fetch8(gb));
+            const auto e = static_cast<std::int8_t>(Fetch8(gb, pc));
             if constexpr (y >= 4) {
                 if (!Condition<y - 4>(s)) return;
                 s.op_cycles += kJumpTakenExtra;
             }
-            const u16 from = static_cast<u16>(s.PC - 2);
-            s.PC = static_cast<u16>(s.PC + e);
-            if (e <= -2) NoteBackwardJump(gb, from);
+            const u16 from = static_cast<u16>(pc - 2);
+            pc = static_cast<u16>(pc + e);
+            if (e <= -2) NoteBackwardJump(gb, from, pc);
         }
     } else if constexpr (z == 1) {
         if constexpr (q == 0)
-            Pair<p>(s) = Fetch16(gb);  // LD rr,d16
+            Pair<p>(s) = Fetch16(gb, pc);  // LD rr,d16
         else
             AddHl(s, Pair<p>(s));  // ADD HL,rr
     } else if constexpr (z == 2) {
@@ -414,7 +413,7 @@ inline void ExecuteBlock0(TGBSYSF& gb) {
     } else if constexpr (z == 5) {
         WriteOperand<y>(gb, Dec8(s, ReadOperand<y>(gb)));
     } else if constexpr (z == 6) {  // LD r,d8
-        WriteOperand<y>(gb, Fetch8(gb));
+        WriteOperand<y>(gb, Fetch8(gb, pc));
     } else {
         if constexpr (y < 4) {
             RotateA<y>(s);
@@ -435,20 +434,20 @@ inline void ExecuteBlock0(TGBSYSF& gb) {
 // x = 3: returns, calls, jumps, the stack, the high page, ALU with an immediate, RST, the 0xCB
 // prefix and the undefined opcodes.
 template <unsigned op>
-inline void ExecuteBlock3(TGBSYSF& gb) {
+inline void ExecuteBlock3(TGBSYSF& gb, u16& pc) {
     constexpr int y = (op >> 3) & 7, z = op & 7, p = y >> 1, q = y & 1;
     GbState& s = gb.state;
     if constexpr (z == 0) {
         if constexpr (y < 4) {  // RET cc
             if (!Condition<y>(s)) return;
             s.op_cycles += kCallTakenExtra;
-            s.PC = Pop16(gb);
+            pc = Pop16(gb);
         } else if constexpr (y == 4) {  // LDH (a8),A
-            gb.BusWrite(static_cast<u16>(0xFF00 | Fetch8(gb)), RegA(s));
+            gb.BusWrite(static_cast<u16>(0xFF00 | Fetch8(gb, pc)), RegA(s));
         } else if constexpr (y == 6) {  // LDH A,(a8): the bus serves 0xFF00-0xFFFF by IoRead
-            RegA(s) = gb.IoRead(static_cast<u16>(0xFF00 | Fetch8(gb)));
+            RegA(s) = gb.IoRead(static_cast<u16>(0xFF00 | Fetch8(gb, pc)));
         } else {  // ADD SP,e and LD HL,SP+e change no flag
-            const auto e = static_cast<std::int8_t>(Fetch8(gb));
+            const auto e = static_cast<std::int8_t>(Fetch8(gb, pc));
             const u16 sum = static_cast<u16>(s.SP + e);
             if constexpr (y == 5)
                 s.SP = sum;
@@ -459,29 +458,29 @@ inline void ExecuteBlock3(TGBSYSF& gb) {
         if constexpr (q == 0) {
             StackPair<p>(s) = Pop16(gb);  // POP; POP AF loads F unchanged
         } else if constexpr (p == 0) {
-            s.PC = Pop16(gb);  // RET
+            pc = Pop16(gb);  // RET
         } else if constexpr (p == 1) {
             s.IME = 1;  // RETI
-            s.PC = Pop16(gb);
+            pc = Pop16(gb);
         } else if constexpr (p == 2) {
-            s.PC = s.HL;  // JP (HL)
+            pc = s.HL;  // JP (HL)
         } else {
             s.SP = s.HL;  // LD SP,HL
         }
     } else if constexpr (z == 2) {
         if constexpr (y < 4) {  // JP cc,a16
-            const u16 target = Fetch16(gb);
+            const u16 target = Fetch16(gb, pc);
             if (!Condition<y>(s)) return;
             s.op_cycles += kJumpTakenExtra;
-            const u16 from = static_cast<u16>(s.PC - 3);
-            s.PC = target;
-            if (target <= from) NoteBackwardJump(gb, from);
+            const u16 from = static_cast<u16>(pc - 3);
+            pc = target;
+            if (target <= from) NoteBackwardJump(gb, from, pc);
         } else {
             u16 address;
             if constexpr ((y & 1) == 0)
                 address = static_cast<u16>(0xFF00 | Reg<1>(s));  // (C)
             else
-                address = Fetch16(gb);  // (a16)
+                address = Fetch16(gb, pc);  // (a16)
             if constexpr (y < 6)
                 CpuWrite(gb, address, RegA(s));
             else if constexpr ((y & 1) == 0)
@@ -491,11 +490,11 @@ inline void ExecuteBlock3(TGBSYSF& gb) {
         }
     } else if constexpr (z == 3) {
         if constexpr (y == 0) {  // JP a16
-            const u16 from = static_cast<u16>(s.PC - 1);
-            s.PC = Fetch16(gb);
-            if (s.PC <= from) NoteBackwardJump(gb, from);
+            const u16 from = static_cast<u16>(pc - 1);
+            pc = Fetch16(gb, pc);
+            if (pc <= from) NoteBackwardJump(gb, from, pc);
         } else if constexpr (y == 1)
-            PrefixCb(gb);
+            PrefixCb(gb, pc);
         else if constexpr (y == 6)
             s.IME = 0;  // DI
         else if constexpr (y == 7)
@@ -504,11 +503,11 @@ inline void ExecuteBlock3(TGBSYSF& gb) {
             Undefined(s);
     } else if constexpr (z == 4) {
         if constexpr (y < 4) {  // CALL cc,a16
-            const u16 target = Fetch16(gb);
+            const u16 target = Fetch16(gb, pc);
             if (!Condition<y>(s)) return;
             s.op_cycles += kCallTakenExtra;
-            Push16(gb, s.PC);
-            s.PC = target;
+            Push16(gb, pc);
+            pc = target;
         } else {
             Undefined(s);
         }
@@ -516,22 +515,24 @@ inline void ExecuteBlock3(TGBSYSF& gb) {
         if constexpr (q == 0) {
             Push16(gb, StackPair<p>(s));
         } else if constexpr (p == 0) {  // CALL a16
-            const u16 target = Fetch16(gb);
-            Push16(gb, s.PC);
-            s.PC = target;
+            const u16 target = Fetch16(gb, pc);
+            Push16(gb, pc);
+            pc = target;
         } else {
             Undefined(s);
         }
     } else if constexpr (z == 6) {
-        Alu<y>(s, Fetch8(gb));
+        Alu<y>(s, Fetch8(gb, pc));
     } else {  // RST
-        Push16(gb, s.PC);
-        s.PC = static_cast<u16>(y * 8);
+        Push16(gb, pc);
+        pc = static_cast<u16>(y * 8);
     }
 }
 
+// An instruction's work, from pc (just after its opcode) to the next instruction's address, which
+// it returns. PC stays in a register through the step; GbState's copy is written by the caller.
 template <unsigned op>
-void Execute(TGBSYSF& gb) {
+u16 Execute(TGBSYSF& gb, u16 pc) {
     constexpr int x = op >> 6, y = (op >> 3) & 7, z = op & 7;
     if constexpr (op == 0x76) {
         // HALT: PC already points past it. Steps idle until a request enabled in IE appears in IF.
@@ -541,17 +542,20 @@ void Execute(TGBSYSF& gb) {
     } else if constexpr (x == 2) {
         Alu<y>(gb.state, ReadOperand<z>(gb));
     } else if constexpr (x == 0) {
-        ExecuteBlock0<op>(gb);
+        ExecuteBlock0<op>(gb, pc);
     } else {
-        ExecuteBlock3<op>(gb);
+        ExecuteBlock3<op>(gb, pc);
     }
+    return pc;
 }
 
+using StepHandler = u16 (*)(TGBSYSF&, u16);
+
 template <std::size_t... op>
-constexpr std::array<Handler, 256> MakeTable(std::index_sequence<op...>) {
+constexpr std::array<StepHandler, 256> MakeTable(std::index_sequence<op...>) {
     return {&Execute<op>...};
 }
-constexpr std::array<Handler, 256> kHandlers = MakeTable(std::make_index_sequence<256>{});
+constexpr std::array<StepHandler, 256> kHandlers = MakeTable(std::make_index_sequence<256>{});
 
 // ---- per-step work ----
 
@@ -885,8 +889,9 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
     SkipLoopPasses(gb, loop);
 }
 
-inline void NoteBackwardJump(TGBSYSF& gb, u16 from) {
-    const GbState& s = gb.state;
+inline void NoteBackwardJump(TGBSYSF& gb, u16 from, u16 target) {
+    GbState& s = gb.state;
+    s.PC = target;  // what the loop's checks read
     u64 registers;
     std::memcpy(&registers, &s, sizeof registers);  // AF, BC, DE, HL
     const u64 place = from | u32{s.PC} << 16 | u64{s.SP} << 32;
@@ -908,9 +913,10 @@ inline void NoteBackwardJump(TGBSYSF& gb, u16 from) {
         SkipIdleSteps(gb);
         s.op_cycles = 4;
     } else {
-        const u8 op = Fetch8(gb);
+        u16 pc = s.PC;
+        const u8 op = Fetch8(gb, pc);
         s.op_cycles = cycle_table[op] * 4u;
-        kHandlers[op](gb);
+        s.PC = kHandlers[op](gb, pc);
     }
     gb.deferred_cycles += s.op_cycles;
     ++gb.deferred_steps;
