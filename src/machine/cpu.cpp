@@ -602,21 +602,22 @@ inline void TimerStep(TGBSYSF& gb, u32 cycles) {
 // STAT or joypad request standing that it never enabled still sleeps until its V-blank. STOP ends
 // on any request. A request is served only when IME is set and its IE bit is set, lowest bit
 // first, one per step.
-inline void ServiceInterrupts(TGBSYSF& gb) {
+// Returns whether an interrupt was dispatched, which moves PC.
+inline bool ServiceInterrupts(TGBSYSF& gb) {
     GbState& s = gb.state;
     const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed) & 0x1F;
     const u8 pending = s.IE & requests;
     // Most steps end here, also while a request the program never enabled stands.
     if (pending == 0 && !(s.flag_stop && requests != 0)) [[likely]]
-        return;
+        return false;
     if (s.flag_stop | s.flag_halt) {
         s.flag_halt = 0;
         s.flag_stop = 0;
     }
-    if (s.IME && pending) {
-        const u8 bit = static_cast<u8>(pending & -pending);
-        gb.DispatchInterrupt(bit, static_cast<u16>(0x0040 + 8 * std::countr_zero(bit)));
-    }
+    if (!(s.IME && pending)) return false;
+    const u8 bit = static_cast<u8>(pending & -pending);
+    gb.DispatchInterrupt(bit, static_cast<u16>(0x0040 + 8 * std::countr_zero(bit)));
+    return true;
 }
 
 // Hands a finished frame to the presenter. Presenting waits for the display's retrace, which is
@@ -906,23 +907,28 @@ inline void NoteBackwardJump(TGBSYSF& gb, u16 from, u16 target) {
     last = {registers, place, gb.deferred_epoch, gb.deferred_cycles, gb.deferred_steps};
 }
 
-[[gnu::always_inline]] inline void RunStep(TGBSYSF& gb) {
+// One step: the instruction at pc (or an idle step of a halted processor), its cycles counted,
+// the deferred work when they reach the budget, then interrupts. pc is the processor's PC, kept
+// in a register from step to step; GbState's copy is written after every instruction, so that
+// it is exact for everything the step calls.
+[[gnu::always_inline]] inline void RunStep(TGBSYSF& gb, u16& pc) {
     GbState& s = gb.state;
     if (s.frame_ready && gb.screen_enable) HandOverFrame(gb);
     if (s.flag_halt | s.flag_stop) {
         SkipIdleSteps(gb);
         s.op_cycles = 4;
     } else {
-        u16 pc = s.PC;
         const u8 op = Fetch8(gb, pc);
         s.op_cycles = cycle_table[op] * 4u;
-        s.PC = kHandlers[op](gb, pc);
+        pc = kHandlers[op](gb, pc);
+        s.PC = pc;
     }
     gb.deferred_cycles += s.op_cycles;
     ++gb.deferred_steps;
     if (gb.deferred_cycles >= gb.deferred_budget) [[unlikely]]
         RunDeferredWork(gb);
-    ServiceInterrupts(gb);
+    if (ServiceInterrupts(gb)) [[unlikely]]
+        pc = s.PC;
 }
 
 }  // namespace
@@ -959,7 +965,8 @@ void TGBSYSF::RunSlice() {
     if (state.BadOpCode) return;
     BeginSlice();
     const u32 limit = slice_limit;
-    while (!(state.slice_cycles & limit)) RunStep(*this);
+    u16 pc = state.PC;
+    while (!(state.slice_cycles & limit)) RunStep(*this, pc);
     EndSlice();
     // The last instruction's overshoot counts toward the next slice.
     state.slice_cycles &= limit - 1;
@@ -978,7 +985,8 @@ bool TGBSYSF::RunSliceWatched(StepWatch& watch) {
         // A frame hand-over at the start of the step calls the presenter, which may press keys
         // but neither moves PC nor wakes the processor: the opcode read here is the one executed.
         const int opcode = (state.flag_halt | state.flag_stop) ? -1 : CpuRead(*this, state.PC);
-        RunStep(*this);
+        u16 pc = state.PC;
+        RunStep(*this, pc);
         if (watch.AfterStep(*this, opcode)) {
             stopped = true;  // slice_cycles stays partial: the next slice goes on with this one
             break;
@@ -992,7 +1000,8 @@ bool TGBSYSF::RunSliceWatched(StepWatch& watch) {
 
 void TGBSYSF::Step() {
     BeginSlice();
-    RunStep(*this);
+    u16 pc = state.PC;
+    RunStep(*this, pc);
     EndSlice();
 }
 
