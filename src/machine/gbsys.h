@@ -188,7 +188,7 @@ class TGBSYSF : public GbOptions {
         u64 lines[kScreenHeight] = {};
     } sprite_lines;
     // Background and window rows are drawn with the processor's byte shuffle where it has one
-    // (x86 with SSSE3, found at start-up); false draws them with the portable code, which writes
+    // (x86 with AVX, found at start-up); false draws them with the portable code, which writes
     // the same bytes. Tests compare the two.
     static bool ProcessorHasByteShuffle();
     bool shuffle_rows = ProcessorHasByteShuffle();

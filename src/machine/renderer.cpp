@@ -19,7 +19,7 @@
 
 #include "machine/gbsys.h"
 
-// x86 processors with SSSE3 draw background and window rows with a byte shuffle, chosen when the
+// x86 processors with AVX draw background and window rows with a byte shuffle, chosen when the
 // program starts; every other processor, and any build where that is turned off, draws them with
 // the portable code. Both write the same bytes.
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
@@ -214,8 +214,8 @@ constexpr auto kQuadShuffles = [] {
 }();
 static_assert(kQuadShuffles[0xE4][4] == 4 && kQuadShuffles[0xE4][15] == 15);
 
-[[gnu::target("ssse3")]] inline __m128i PaletteVector(const u8* palette, u32 tag_bits,
-                                                      u32 tag_scale) {
+[[gnu::target("avx")]] inline __m128i PaletteVector(const u8* palette, u32 tag_bits,
+                                                    u32 tag_scale) {
     const __m128i colours = _mm_and_si128(
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(palette)), _mm_set1_epi32(0x00FFFFFF));
     const __m128i tags = _mm_setr_epi32(static_cast<int>(tag_bits << 24),
@@ -226,22 +226,31 @@ static_assert(kQuadShuffles[0xE4][4] == 4 && kQuadShuffles[0xE4][15] == 15);
 }
 
 template <bool kCgb, int kKind>
-[[gnu::target("ssse3")]] void DrawMapRowShuffled(TGBSYSF& gb, u8* dst, u32 row_base, u32 column,
-                                                 int count, u32 tile_line) {
+[[gnu::target("avx")]] void DrawMapRowShuffled(TGBSYSF& gb, u8* dst, u32 row_base, u32 column,
+                                               int count, u32 tile_line) {
     const u8* vram = gb.memory.vram;
     const GbState& s = gb.state;
     const auto [data, data_flip] = TileData(gb);
     constexpr u32 kTagScale = kKind == 0 ? 1 : 4;
+    // The map row twice over (and its attributes), so that the tiles from `column` on, wrapping
+    // within the row, are read in a straight line.
+    u8 tiles[64];
+    std::memcpy(tiles, vram + row_base, 32);
+    std::memcpy(tiles + 32, vram + row_base, 32);
+    u8 attrs[kCgb ? 64 : 1];
+    if constexpr (kCgb) {
+        std::memcpy(attrs, vram + kBank1 + row_base, 32);
+        std::memcpy(attrs + 32, vram + kBank1 + row_base, 32);
+    }
     u32 last_attr = 0x100;
     TileLook look{data + 2 * tile_line, false, s.bgp_colors, 0, 0};
     __m128i palette = PaletteVector(s.bgp_colors, 0, kTagScale);
     // The window keeps the background's tag byte beside its own (see DecodeTileRow).
     const __m128i kept_tag = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-    for (int t = 0; t < count; ++t, dst += 32, column = (column + 1) & 31) {
-        const u32 map = row_base + column;
-        const u32 tile = vram[map];
+    for (int t = 0; t < count; ++t, dst += 32) {
+        const u32 tile = tiles[column + t];
         if constexpr (kCgb) {
-            const u32 attr = vram[kBank1 + map];
+            const u32 attr = attrs[column + t];
             if (attr != last_attr) {
                 last_attr = attr;
                 look = LookOf<kKind>(s, data, tile_line, attr);
@@ -312,7 +321,7 @@ bool TGBSYSF::ProcessorHasByteShuffle() {
 #if KIVO_BYTE_SHUFFLE
     // The feature table may not be filled yet when a machine is a static object.
     __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3");
+    return __builtin_cpu_supports("avx");
 #else
     return false;
 #endif
