@@ -104,6 +104,48 @@ TEST_F(CpuTest, EachFamilySetsFlagsInTheZ80Layout) {
     }
 }
 
+// ---- operands and the stack across a page edge ----
+
+// An instruction's two operand bytes and a stack word are read and written in one access when
+// they share a 4 KB page; across a page edge each byte comes from its own page, which a bank
+// register may have moved: 0x3FFF/0x4000 (ROM bank 0, switchable bank), 0xCFFF/0xD000 (work RAM
+// bank 0, switchable bank in colour mode).
+TEST_F(CpuTest, OperandsAndStackWordsAcrossAPageEdgeComeFromBothPages) {
+    Asm load(0x3FFE);
+    load.ld(HL, 0x1234);  // its 0x12 lands in the image's bank 1, at 0x4000
+    Asm stack(0x0150);
+    stack.push(BC);
+    stack.pop(DE);
+    std::vector<u8> rom = test::MakeRom({.banks = 4, .type = 0x01, .size_code = 0x01});
+    rom[0x143] = 0x80;  // colour mode: work RAM banks at 0xD000
+    PlaceInRom(rom, load);
+    PlaceInRom(rom, stack);
+    test::OpenImage(gb, std::move(rom));
+    gb.BusWrite(0x2000, 2);  // ROM bank 2 at 0x4000: its first byte is 2
+    gb.BusWrite(0xFF70, 1);
+    gb.BusWrite(0xD000, 0x11);
+    gb.BusWrite(0xFF70, 2);
+    gb.BusWrite(0xD000, 0x22);
+
+    gb.state.PC = 0x3FFE;
+    Run(1);
+    EXPECT_EQ(gb.state.HL, 0x0234);
+
+    gb.state.PC = 0x0150;
+    gb.state.SP = 0xD001;
+    gb.state.BC = 0xABCD;
+    Run(1);  // PUSH BC: 0xAB to 0xD000 in bank 2, 0xCD to 0xCFFF
+    EXPECT_EQ(gb.BusRead(0xCFFF), 0xCD);
+    EXPECT_EQ(gb.BusRead(0xD000), 0xAB);
+    gb.BusWrite(0xFF70, 1);
+    EXPECT_EQ(gb.BusRead(0xD000), 0x11);
+    gb.BusWrite(0xD000, 0x77);
+    gb.BusWrite(0xFF70, 2);
+    Run(1);  // POP DE reads bank 2 again
+    EXPECT_EQ(gb.state.DE, 0xABCD);
+    EXPECT_EQ(gb.state.SP, 0xD001);
+}
+
 // ---- cycle costs ----
 
 // Taken conditional branches cost more than untaken ones; an (HL) operand costs a CB opcode 4

@@ -1,7 +1,8 @@
 // Which loop bodies count as polling loops whose passes may be taken at once: only bodies that
 // write nothing but registers, do not branch, and read memory that cannot change between two
-// events. A body wrongly accepted would make the run differ from the step-by-step machine only
-// in the rare stretch where its passes are skipped, so each kind is checked here directly.
+// events; and the cycles of their steps, which a skip counts one by one through an event. A body
+// wrongly accepted would make the run differ from the step-by-step machine only in the rare stretch
+// where its passes are skipped, so each kind is checked here directly.
 #include "machine/idle_loop.h"
 
 #include <gtest/gtest.h>
@@ -40,19 +41,26 @@ TEST_F(IdleLoopTest, OnlyBodiesThatReadStableMemoryAndWriteOnlyRegistersQualify)
         void (*body)(Asm&);
         bool idle;
         std::vector<u16> reads;
+        std::vector<u32> cycles = {};  // of each body step, for the walk through an event
     } cases[] = {
-        {"LY poll", [](Asm& a) { a.ldh(A, 0x44), a.cp(144); }, true, {0xFF44}},
-        {"STAT mode poll", [](Asm& a) { a.ldh(A, 0x41), a.and_(3); }, true, {0xFF41}},
-        {"work-RAM flag", [](Asm& a) { a.ld(A, Mem(0xC0F0)), a.or_(A); }, true, {0xC0F0}},
+        {"LY poll", [](Asm& a) { a.ldh(A, 0x44), a.cp(144); }, true, {0xFF44}, {12, 8}},
+        {"STAT mode poll", [](Asm& a) { a.ldh(A, 0x41), a.and_(3); }, true, {0xFF41}, {12, 8}},
+        {"work-RAM flag", [](Asm& a) { a.ld(A, Mem(0xC0F0)), a.or_(A); }, true, {0xC0F0}, {16, 4}},
         {"flag through HL, BC, DE and C",
          [](Asm& a) { a.ld(A, Mem(HL)), a.ld(A, Mem(BC)), a.ld(A, Mem(DE)), a.ld(A, Mem(C)); },
          true,
-         {0xC123, 0xC245, 0xC367, 0xFF45}},
+         {0xC123, 0xC245, 0xC367, 0xFF45},
+         {8, 8, 8, 8}},
         {"BIT on (HL) and register work",
          [](Asm& a) { a.bit(3, Mem(HL)), a.inc(B), a.nop(); },
          true,
-         {0xC123}},
-        {"joypad and IF", [](Asm& a) { a.ldh(A, 0x00), a.ldh(A, 0x0F); }, true, {0xFF00, 0xFF0F}},
+         {0xC123},
+         {12, 4, 4}},
+        {"joypad and IF",
+         [](Asm& a) { a.ldh(A, 0x00), a.ldh(A, 0x0F); },
+         true,
+         {0xFF00, 0xFF0F},
+         {12, 12}},
         {"an empty body: jr to itself", [](Asm&) {}, true, {}},
         {"divider", [](Asm& a) { a.ldh(A, 0x04), a.cp(0x80); }, false, {}},
         {"timer counter", [](Asm& a) { a.ldh(A, 0x05); }, false, {}},
@@ -79,6 +87,8 @@ TEST_F(IdleLoopTest, OnlyBodiesThatReadStableMemoryAndWriteOnlyRegistersQualify)
         if (!c.idle) continue;
         ASSERT_EQ(reads.count, c.reads.size()) << c.what;
         for (u32 i = 0; i < reads.count; ++i) EXPECT_EQ(reads.address[i], c.reads[i]) << c.what;
+        ASSERT_EQ(reads.steps, c.cycles.size()) << c.what;
+        for (u32 i = 0; i < reads.steps; ++i) EXPECT_EQ(reads.cycles[i], c.cycles[i]) << c.what;
     }
 }
 
