@@ -535,6 +535,13 @@ TEST_P(LazyEquivalenceJoypad, ButtonPressWakesBothAtTheSameStep) {
 INSTANTIATE_TEST_SUITE_P(Ime, LazyEquivalenceJoypad, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Enabled" : "Disabled"; });
 
+// One polling routine called with two pointers in turn (test::TwoFlagWaitRom).
+TEST(LazyEquivalence, ALoopPolledThroughAnotherPointerReadsTheNewOne) {
+    Twins t(test::TwoFlagWaitRom(), SYSTEM_CGB, 0);
+    ASSERT_TRUE(RunTwins(t, 24 / kScale, 0, false));
+    EXPECT_GT(t.ref().memory.wram[test::kHandlerCounters + 2 - 0xC000], 4);
+}
+
 // Every cartridge of the third-party folder, its subfolders included.
 TEST(LazyEquivalence, EveryTestRom) {
     const fs::path folder = KIVO_TEST_ROMS;

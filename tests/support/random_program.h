@@ -325,4 +325,31 @@ inline std::vector<u8> JoypadWaitRom(bool with_ime) {
     return rom;
 }
 
+// One wait routine, `wait until (HL) != 0`, called in turn with two flags that the timer's
+// handler sets on alternate interrupts. The loop is the same code at the same place each time,
+// with another pointer: a skip must follow the flag the loop reads now.
+inline std::vector<u8> TwoFlagWaitRom() {
+    using namespace gbasm;
+    std::vector<u8> rom = MakeRom({.cgb_flag = 0x80});
+    constexpr u16 kFirst = kHandlerFlag + 1, kSecond = kHandlerFlag + 2;
+    Asm vector(0x0050);
+    vector.push(AF), vector.push(HL), vector.ld(HL, kHandlerCounters + 2), vector.inc(Mem(HL));
+    vector.ld(A, Mem(HL)), vector.and_(1), vector.ld(A, 1), vector.jr(Z, "even");
+    vector.ld(Mem(kFirst), A), vector.jr("done");
+    vector.label("even"), vector.ld(Mem(kSecond), A);
+    vector.label("done"), vector.pop(HL), vector.pop(AF), vector.reti();
+    PlaceInRom(rom, vector);
+    Asm a(0x0150);
+    a.di(), a.ld(SP, 0xDFF0), a.xor_(A), a.ld(Mem(kHandlerCounters + 2), A);
+    a.ldh(reg::IF, A), a.ld(A, irq::TIMER), a.ldh(reg::IE, A);
+    a.ld(A, 0x07), a.ldh(reg::TAC, A), a.ei();  // a timer interrupt every 256 x 256 cycles
+    a.label("main");
+    a.xor_(A), a.ld(Mem(kFirst), A), a.ld(HL, kFirst), a.call("wait");
+    a.xor_(A), a.ld(Mem(kSecond), A), a.ld(HL, kSecond), a.call("wait");
+    a.jr("main");
+    a.label("wait"), a.ld(A, Mem(HL)), a.or_(A), a.jr(Z, "wait"), a.ret();
+    PlaceInRom(rom, a);
+    return rom;
+}
+
 }  // namespace kivo::test
