@@ -828,17 +828,18 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
 
 // A backward jump whose pass repeats: the registers are those of the last arrival at this jump,
 // with no event in between (a new loop), or those of the loop last seen to repeat, whose reads
-// give the same bytes as then. Either way every pass up to the next event does the same.
-[[gnu::noinline]] void RepeatedPass(TGBSYSF& gb, u16 from, bool known) {
+// give the same bytes as then. Either way every pass up to the next event does the same. Returns
+// false when the loop last seen (known) reads other bytes now, or decodes otherwise.
+[[gnu::noinline]] bool RepeatedPass(TGBSYSF& gb, u16 from, bool known) {
     GbState& s = gb.state;
     TGBSYSF::IdleLoop& loop = gb.idle_loop;
     if (known && loop.rom_code != nullptr && loop.rom_code == RomCode(gb, s.PC, from)) {
         // The same code with the same registers reads the same addresses.
         for (u32 i = 0; i < loop.read_count; ++i) {
-            if (gb.BusRead(loop.reads[i]) != loop.values[i]) return;
+            if (gb.BusRead(loop.reads[i]) != loop.values[i]) return false;
         }
         SkipLoopPasses(gb, loop);
-        return;
+        return true;
     }
     const TGBSYSF::LoopArrival& last = gb.loop_arrival;
     if (!known && loop.pass_cycles != 0 && loop.place == last.place &&
@@ -852,22 +853,22 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
         loop.registers = last.registers;
         for (u32 i = 0; i < loop.read_count; ++i) loop.values[i] = gb.BusRead(loop.reads[i]);
         SkipLoopPasses(gb, loop);
-        return;
+        return true;
     }
     LoopReads reads;
     if (!IsIdleLoopBody(gb, s.PC, from, &reads)) {
         loop.pass_cycles = 0;
-        return;
+        return true;
     }
     if (known) {
         if (reads.count != loop.read_count || reads.steps != loop.body_steps ||
             std::memcmp(reads.cycles, loop.body_cycles, sizeof reads.cycles) != 0) {
-            return;
+            return false;
         }
         for (u32 i = 0; i < reads.count; ++i) {
             if (reads.address[i] != loop.reads[i] ||
                 gb.BusRead(reads.address[i]) != loop.values[i]) {
-                return;
+                return false;
             }
         }
     } else {
@@ -885,9 +886,10 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
             loop.reads[i] = reads.address[i];
             loop.values[i] = gb.BusRead(reads.address[i]);
         }
-        if (loop.pass_cycles == 0) return;
+        if (loop.pass_cycles == 0) return true;
     }
     SkipLoopPasses(gb, loop);
+    return true;
 }
 
 inline void NoteBackwardJump(TGBSYSF& gb, u16 from, u16 target) {
@@ -898,10 +900,14 @@ inline void NoteBackwardJump(TGBSYSF& gb, u16 from, u16 target) {
     const u64 place = from | u32{s.PC} << 16 | u64{s.SP} << 32;
     const TGBSYSF::IdleLoop& loop = gb.idle_loop;
     TGBSYSF::LoopArrival& last = gb.loop_arrival;
+    const bool repeated =
+        registers == last.registers && place == last.place && last.epoch == gb.deferred_epoch;
     if (registers == loop.registers && place == loop.place && loop.pass_cycles != 0) [[unlikely]] {
-        RepeatedPass(gb, from, true);
-    } else if (registers == last.registers && place == last.place &&
-               last.epoch == gb.deferred_epoch) [[unlikely]] {
+        // The loop last seen, whose reads may since have changed (a STAT poll across a mode
+        // change): when this pass repeated the last one, it is taken up again with what it reads
+        // now.
+        if (!RepeatedPass(gb, from, true) && repeated) RepeatedPass(gb, from, false);
+    } else if (repeated) [[unlikely]] {
         RepeatedPass(gb, from, false);
     }
     last = {registers, place, gb.deferred_epoch, gb.deferred_cycles, gb.deferred_steps};
