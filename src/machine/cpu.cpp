@@ -892,9 +892,35 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
     return true;
 }
 
+// A delay loop, `DEC r` and `JR NZ` back to it: nothing changes in its passes but r, F and the
+// counts. Its passes before the last one (which reaches 0) are taken at once, up to the next
+// deadline, as SkipLoopPasses takes a polling loop's, and r and F are left as the last of them
+// leaves them: F keeps C and takes the rest from that decrement.
+[[gnu::noinline]] void SkipCountdown(TGBSYSF& gb, u16 from) {
+    GbState& s = gb.state;
+    if (!gb.skip_idle) return;
+    const u8 dec = gb.BusRead(static_cast<u16>(from - 1));
+    if ((dec & 0xC7) != 0x05 || dec == 0x35) return;  // DEC r; 0x35 is DEC (HL)
+    if (gb.BusRead(from) != 0x20 || gb.BusRead(static_cast<u16>(from + 1)) != 0xFD) return;
+    if (s.frame_ready && gb.screen_enable) return;  // the next step hands a frame over
+    const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed) & 0x1F;
+    if (s.IME && (requests & s.IE)) return;  // the step ends with an interrupt
+    u8& r = StateBytes(s)[kRegByte[(dec >> 3) & 7]];
+    const u32 after_step = gb.deferred_cycles + s.op_cycles;  // the jump, taken
+    if (r <= 1 || after_step >= gb.deferred_budget) return;
+    const u32 pass_cycles = cycle_table[dec] * 4u + s.op_cycles;
+    const u32 passes = std::min<u32>(r - 1u, (gb.deferred_budget - after_step - 1) / pass_cycles);
+    if (passes == 0) return;
+    gb.deferred_cycles += passes * pass_cycles;
+    gb.deferred_steps += passes * 2;
+    r = Dec8(s, static_cast<u8>(r - passes + 1));
+}
+
 inline void NoteBackwardJump(TGBSYSF& gb, u16 from, u16 target) {
     GbState& s = gb.state;
     s.PC = target;  // what the loop's checks read
+    if (target == static_cast<u16>(from - 1)) [[unlikely]]
+        SkipCountdown(gb, from);
     u64 registers;
     std::memcpy(&registers, &s, sizeof registers);  // AF, BC, DE, HL
     const u64 place = from | u32{s.PC} << 16 | u64{s.SP} << 32;

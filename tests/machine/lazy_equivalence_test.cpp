@@ -542,6 +542,13 @@ TEST(LazyEquivalence, ALoopPolledThroughAnotherPointerReadsTheNewOne) {
     EXPECT_GT(t.ref().memory.wram[test::kHandlerCounters + 2 - 0xC000], 4);
 }
 
+// Delay loops counted down at once (test::DelayLoopRom).
+TEST(LazyEquivalence, DelayLoopsEndWithTheirRegisterAndFlags) {
+    Twins t(test::DelayLoopRom(), SYSTEM_CGB, 0);
+    ASSERT_TRUE(RunTwins(t, 16 / kScale, 0));
+    EXPECT_GT(t.ref().memory.wram[test::kHandlerCounters + 2 - 0xC000], 4);  // timer handler
+}
+
 // Every cartridge of the third-party folder, its subfolders included.
 TEST(LazyEquivalence, EveryTestRom) {
     const fs::path folder = KIVO_TEST_ROMS;

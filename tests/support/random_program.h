@@ -352,4 +352,35 @@ inline std::vector<u8> TwoFlagWaitRom() {
     return rom;
 }
 
+// Delay loops, `DEC r` then `JR NZ` back to it, on every register with counts that cross the
+// half-carry boundaries and wrap from 0, under timer and V-blank interrupts whose handlers keep
+// AF. After each loop F goes to work RAM, so a wrong F shows in memory as well as in GbState.
+inline std::vector<u8> DelayLoopRom() {
+    using namespace gbasm;
+    std::vector<u8> rom = MakeRom({.cgb_flag = 0x80});
+    for (u16 origin : {u16{0x0040}, u16{0x0050}}) {
+        Asm vector(origin);
+        vector.push(AF), vector.ld(A, Mem(kHandlerCounters + (origin - 0x40) / 8)), vector.inc(A);
+        vector.ld(Mem(kHandlerCounters + (origin - 0x40) / 8), A), vector.pop(AF), vector.reti();
+        PlaceInRom(rom, vector);
+    }
+    Asm a(0x0150);
+    a.di(), a.ld(SP, 0xDFF0), a.xor_(A), a.ldh(reg::IF, A);
+    a.ld(A, irq::TIMER | irq::VBLANK), a.ldh(reg::IE, A), a.ld(A, 0x06), a.ldh(reg::TAC, A);
+    a.ei();
+    a.label("main");
+    const R8 regs[] = {A, B, C, D, E, H, L};
+    const int counts[] = {0x31, 0x00, 0x10, 0x11, 200, 0x02, 0x01};
+    for (int i = 0; i < 7; ++i) {
+        const std::string loop = "delay" + std::to_string(i);
+        a.ld(regs[i], counts[i]);
+        if (i % 2) a.scf();  // C set: the decrements keep it
+        a.label(loop), a.dec(regs[i]), a.jr(NZ, loop);
+        a.push(AF), a.pop(BC), a.ld(A, C), a.ld(Mem(kReadLog + i), A);
+    }
+    a.jr("main");
+    PlaceInRom(rom, a);
+    return rom;
+}
+
 }  // namespace kivo::test
