@@ -124,31 +124,23 @@ void MeasureSound() {
     if (!output.InitSound()) return;
     const double device_ms = output.device_buffer_bytes() / 4 * 1000.0 / 22050;
     output.PlaySound();
-    std::vector<u8> block(LoopingSoundBuffer::kBlockBytes, 0);
-    std::vector<double> took;
+    std::vector<u8> block(SoundStream::kBlockBytes, 0);
+    // Blocks at real-time pace (one every 92.9 ms), each up to 8 ms late.
+    const auto start = Clock::now();
     for (int i = 0; i < 50; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(7 + i % 13));
-        const std::uint32_t cursor = output.buffer().WriteCursor();
-        const auto start = Clock::now();
+        std::this_thread::sleep_until(start + std::chrono::microseconds(92880 * i + 1000 * (i % 9)));
         output.StreamSoundBlock(block.data());
-        // The callback that hands the block's first frame to the device moves the play position
-        // past the cursor.
-        auto distance = [&] {
-            return (output.buffer().PlayPosition() + LoopingSoundBuffer::kBytes - cursor) %
-                   LoopingSoundBuffer::kBytes;
-        };
-        while (distance() == 0 || distance() > LoopingSoundBuffer::kBytes / 2) {
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
-        took.push_back(Ms(Clock::now() - start));
     }
     output.StopSound();
-    std::sort(took.begin(), took.end());
+    const SoundStream::Stats& s = output.stream().stats();
+    const double ms_per_frame = 1000.0 / SoundStream::kRate;
     std::printf(
-        "sound: device buffer %u bytes (%.1f ms); block handed to the device after median "
-        "%.1f ms, worst %.1f ms; at the speaker one device buffer later: about %.1f ms\n",
-        output.device_buffer_bytes(), device_ms, took[took.size() / 2], took.back(),
-        took[took.size() / 2] + device_ms);
+        "sound: device buffer %u bytes (%.1f ms); a block waits for the device mean %.1f ms, "
+        "most %.1f ms; %llu resyncs, %llu dropped\n",
+        output.device_buffer_bytes(), device_ms,
+        s.fill_sum / static_cast<double>(s.blocks - s.dropped) * ms_per_frame,
+        s.max_fill * ms_per_frame,
+        static_cast<unsigned long long>(s.resyncs), static_cast<unsigned long long>(s.dropped));
 }
 
 }  // namespace

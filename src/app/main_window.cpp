@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 
 #include "app/about_box.h"
@@ -161,6 +162,12 @@ void TMainWnd::BuildMenus() {
 void TMainWnd::FormCreate() {
     gb_ = std::make_unique<TGBSYSF>();
     gb_->ShowErrorMessage = [this](const std::string& text) { ShowErrorMessage(text); };
+    // KIVO_NOISE_SEED fixes the noise channel's seed, so that the window's sound can be held to
+    // the runner's (scripts/record_sound.sh).
+    if (const char* seed = std::getenv("KIVO_NOISE_SEED")) {
+        const auto value = static_cast<u32>(std::strtoul(seed, nullptr, 10));
+        gb_->noise_seed_source = [value] { return value; };
+    }
     const QScreen* display = QGuiApplication::primaryScreen();
     pacer_ = std::make_unique<Pacer>(clock_, display ? display->refreshRate() : 0.0);
     thread_ = std::make_unique<TSystemThread>(*gb_, clock_);

@@ -2,7 +2,34 @@
 
 #include <SDL.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
 namespace kivo {
+
+namespace {
+
+double Now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void ReportStats(const SoundStream::Stats& s) {
+    const double ms_per_frame = 1000.0 / SoundStream::kRate;
+    const std::uint64_t written = s.blocks - s.dropped;
+    std::fprintf(stderr,
+                 "sound: %llu blocks, %llu dropped, %llu resyncs, %llu resampled; waiting ahead "
+                 "of a block: mean %.1f ms, most %.1f ms\n",
+                 static_cast<unsigned long long>(s.blocks),
+                 static_cast<unsigned long long>(s.dropped),
+                 static_cast<unsigned long long>(s.resyncs),
+                 static_cast<unsigned long long>(s.stretched),
+                 written ? s.fill_sum / static_cast<double>(written) * ms_per_frame : 0.0,
+                 s.max_fill * ms_per_frame);
+}
+
+}  // namespace
 
 bool SdlSoundOutput::InitSound() {
     if (ready()) return true;
@@ -30,8 +57,7 @@ bool SdlSoundOutput::InitSound() {
     const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (device == 0) return fail(kSdlOpenMessage);
     device_ = device;
-    buffer_.SetLeadBytes(static_cast<std::uint32_t>(have.samples) *
-                         LoopingSoundBuffer::kFrameBytes);
+    device_buffer_bytes_ = static_cast<std::uint32_t>(have.samples) * SoundStream::kFrameBytes;
     ready_.store(true, std::memory_order_release);
     gb_.sound_ready = true;
     return true;
@@ -39,37 +65,39 @@ bool SdlSoundOutput::InitSound() {
 
 void SdlSoundOutput::Callback(void* self, std::uint8_t* stream, int length) {
     if (length <= 0) return;
-    static_cast<SdlSoundOutput*>(self)->buffer_.Play(stream, static_cast<std::uint32_t>(length));
+    static_cast<SdlSoundOutput*>(self)->stream_.Play(stream, static_cast<std::uint32_t>(length), Now());
 }
 
 void SdlSoundOutput::StreamSoundBlock(const std::uint8_t* block) {
     if (!ready()) return;
-    buffer_.StreamBlock(block);
+    stream_.StreamBlock(block, Now());
 }
 
 void SdlSoundOutput::PlaySound() {
-    if (!ready() || buffer_.playing()) return;
-    buffer_.SetPlaying(true);
+    if (!ready() || stream_.playing()) return;
+    stream_.SetPlaying(true);
     SDL_PauseAudioDevice(device_, 0);
 }
 
 void SdlSoundOutput::StopSound() {
-    if (!ready() || !buffer_.playing()) return;
+    if (!ready() || !stream_.playing()) return;
     SDL_PauseAudioDevice(device_, 1);
-    buffer_.SetPlaying(false);
+    stream_.SetPlaying(false);
 }
 
 void SdlSoundOutput::ReleaseSound() {
     if (device_ != 0) {
         SDL_CloseAudioDevice(device_);
         device_ = 0;
+        // KIVO_SOUND_STATS=1: how the stream went, for measuring the live sound.
+        if (std::getenv("KIVO_SOUND_STATS")) ReportStats(stream_.stats());
     }
     if (subsystem_) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         subsystem_ = false;
     }
     if (ready_.exchange(false, std::memory_order_acq_rel)) gb_.sound_ready = false;
-    buffer_.SetPlaying(false);
+    stream_.SetPlaying(false);
 }
 
 }  // namespace kivo

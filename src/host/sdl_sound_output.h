@@ -1,6 +1,7 @@
-// The sound output through SDL2: a 22050 Hz, 16-bit signed, stereo device that plays a
-// 131072-byte looping buffer from its audio callback, with the six operations of a sound output.
-// Under SDL_AUDIODRIVER=dummy it runs without a sound card.
+// The sound output through SDL2: a 22050 Hz, 16-bit signed, stereo device whose audio callback
+// drains a sound stream that the machine's blocks fill, with the six operations of a sound
+// output. Under SDL_AUDIODRIVER=dummy it runs without a sound card; under SDL_AUDIODRIVER=disk
+// (SDL_DISKAUDIOFILE=out.raw) it writes exactly what the device would play to a file.
 //
 // Set-up failures show one of the fixed texts through the machine's ShowErrorMessage and leave
 // the output off: every operation then returns at once and the machine runs silently.
@@ -9,7 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "host/looping_sound_buffer.h"
+#include "host/sound_stream.h"
 #include "machine/gbsys.h"
 #include "machine/host_interfaces.h"
 
@@ -20,8 +21,7 @@ inline constexpr const char* kSdlOpenMessage = "SDL : SDL_OpenAudioDevice";
 
 class SdlSoundOutput : public SoundOutput {
   public:
-    // The device's own buffer asked for, in frames (about 23 ms); SDL may choose another size,
-    // which then sets the write cursor's lead.
+    // The device's own buffer asked for, in frames (about 23 ms); SDL may choose another size.
     static constexpr std::uint16_t kDeviceFrames = 512;
 
     explicit SdlSoundOutput(TGBSYSF& gb) : gb_(gb) {}
@@ -38,16 +38,17 @@ class SdlSoundOutput : public SoundOutput {
     void ReleaseSound() override;
 
     bool ready() const { return ready_.load(std::memory_order_acquire); }
-    // The device's buffer as SDL opened it, in bytes: the write cursor's lead over playback.
-    std::uint32_t device_buffer_bytes() const { return buffer_.lead_bytes(); }
-    const LoopingSoundBuffer& buffer() const { return buffer_; }
+    // The device's buffer as SDL opened it, in bytes.
+    std::uint32_t device_buffer_bytes() const { return device_buffer_bytes_; }
+    const SoundStream& stream() const { return stream_; }
 
   private:
     static void Callback(void* self, std::uint8_t* stream, int length);
 
     TGBSYSF& gb_;
-    LoopingSoundBuffer buffer_;
+    SoundStream stream_;
     std::uint32_t device_ = 0;  // SDL_AudioDeviceID
+    std::uint32_t device_buffer_bytes_ = 0;
     bool subsystem_ = false;
     std::atomic<bool> ready_{false};
 };
