@@ -388,7 +388,7 @@ inline void Undefined(GbState& s) {
 // ---- the 0xCB page ----
 
 template <unsigned op, bool kExact>
-void ExecuteCb(TGBSYSF& gb) {
+[[gnu::always_inline]] inline void ExecuteCb(TGBSYSF& gb) {
     constexpr int x = op >> 6, y = (op >> 3) & 7, z = op & 7;
     GbState& s = gb.state;
     // On the console RES and SET of (HL) take a cycle more than BIT: they write back.
@@ -410,9 +410,23 @@ void ExecuteCb(TGBSYSF& gb) {
 
 using Handler = void (*)(TGBSYSF&);
 
+// The handlers by the console's rules lie in a section of their own, apart from the machine's
+// own: interleaved with them, they would spread the default's hot code over twice the space.
+template <unsigned op>
+void OwnCb(TGBSYSF& gb) {
+    ExecuteCb<op, false>(gb);
+}
+template <unsigned op>
+[[gnu::section(".text.kivo_exact")]] void ExactCb(TGBSYSF& gb) {
+    ExecuteCb<op, true>(gb);
+}
+
 template <bool kExact, std::size_t... op>
 constexpr std::array<Handler, 256> MakeCbTable(std::index_sequence<op...>) {
-    return {&ExecuteCb<op, kExact>...};
+    if constexpr (kExact)
+        return {&ExactCb<op>...};
+    else
+        return {&OwnCb<op>...};
 }
 template <bool kExact>
 constexpr std::array<Handler, 256> kCbHandlers =
@@ -621,7 +635,7 @@ inline void ExecuteBlock3(TGBSYSF& gb, u16& pc) {
 u16 HaltBug(TGBSYSF& gb, u16 pc);
 
 template <unsigned op, bool kExact>
-u16 Execute(TGBSYSF& gb, u16 pc) {
+[[gnu::always_inline]] inline u16 Execute(TGBSYSF& gb, u16 pc) {
     constexpr int x = op >> 6, y = (op >> 3) & 7, z = op & 7;
     if constexpr (op == 0x76) {
         // HALT: PC already points past it. Steps idle until a request enabled in IE appears in IF.
@@ -646,9 +660,21 @@ u16 Execute(TGBSYSF& gb, u16 pc) {
 
 using StepHandler = u16 (*)(TGBSYSF&, u16);
 
+template <unsigned op>
+u16 OwnStep(TGBSYSF& gb, u16 pc) {
+    return Execute<op, false>(gb, pc);
+}
+template <unsigned op>
+[[gnu::section(".text.kivo_exact")]] u16 ExactStep(TGBSYSF& gb, u16 pc) {
+    return Execute<op, true>(gb, pc);
+}
+
 template <bool kExact, std::size_t... op>
 constexpr std::array<StepHandler, 256> MakeTable(std::index_sequence<op...>) {
-    return {&Execute<op, kExact>...};
+    if constexpr (kExact)
+        return {&ExactStep<op>...};
+    else
+        return {&OwnStep<op>...};
 }
 template <bool kExact>
 constexpr std::array<StepHandler, 256> kHandlers =
@@ -1081,6 +1107,13 @@ template <bool kExact>
         pc = s.PC;
 }
 
+// The run slice's loop by the console's rules, a hot path of its own: inlined into RunSlice
+// beside the machine's own loop, it would take the processor's reads out of line in both.
+[[gnu::noinline]] void RunExactSteps(TGBSYSF& gb, u32 limit) {
+    u16 pc = gb.state.PC;
+    while (!(gb.state.slice_cycles & limit)) RunStep<true>(gb, pc);
+}
+
 }  // namespace
 
 void TGBSYSF::SyncDeferred() {
@@ -1116,10 +1149,10 @@ void TGBSYSF::RunSlice() {
     if (state.BadOpCode) return;
     BeginSlice();
     const u32 limit = slice_limit;
-    u16 pc = state.PC;
     if (exact_slice) {
-        while (!(state.slice_cycles & limit)) RunStep<true>(*this, pc);
+        RunExactSteps(*this, limit);
     } else {
+        u16 pc = state.PC;
         while (!(state.slice_cycles & limit)) RunStep<false>(*this, pc);
     }
     EndSlice();

@@ -196,6 +196,9 @@ class TGBSYSF : public GbOptions {
         u32 height = 0;
         u8 oam[160] = {};
         u64 lines[kScreenHeight] = {};
+        // The same with the entries off screen to the left or right (X 0 or X >= 168), which
+        // the console's OAM search counts among a line's ten.
+        u64 any_x[kScreenHeight] = {};
     } sprite_lines;
     // Background and window rows are drawn with the processor's byte shuffle where it has one
     // (x86 with AVX, found at start-up); false draws them with the portable code, which writes

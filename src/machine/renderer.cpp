@@ -305,12 +305,15 @@ void FindSpriteLines(const u8* oam, u32 height, TGBSYSF::SpriteLines& cache) {
     cache.height = height;
     std::memcpy(cache.oam, oam, sizeof cache.oam);
     std::memset(cache.lines, 0, sizeof cache.lines);
+    std::memset(cache.any_x, 0, sizeof cache.any_x);
     for (u32 i = 0; i < 40; ++i) {
         const u8* e = oam + i * 4;
-        if (e[1] - 1u >= 167u) continue;
+        const bool on_screen = e[1] - 1u < 167u;
         for (u32 row = 0; row < height; ++row) {
             const u32 ly = (e[0] + row - 16) & 0xFF;
-            if (ly < kScreenHeight) cache.lines[ly] |= u64{1} << i;
+            if (ly >= kScreenHeight) continue;
+            cache.any_x[ly] |= u64{1} << i;
+            if (on_screen) cache.lines[ly] |= u64{1} << i;
         }
     }
 }
@@ -465,10 +468,17 @@ void TGBSYSF::RenderLineExact() {
     // The OAM search takes the first ten entries whose rows cover the line, whatever their X.
     const u32 height = (lcdc & kTallSprites) ? 16 : 8;
     const u8* oam = memory.oam_page;
+    SpriteLines& cache = sprite_lines;
+    if (!cache.valid || cache.height != height ||
+        std::memcmp(cache.oam, oam, sizeof cache.oam) != 0) [[unlikely]] {
+        FindSpriteLines(oam, height, cache);
+    }
+    u64 on_line = cache.any_x[ly];
+    if (on_line == 0) return;
     u8 chosen[10];
     u32 count = 0;
-    for (u32 i = 0; i < 40 && count < 10; ++i) {
-        if (((ly + 16 - oam[i * 4]) & 0xFF) < height) chosen[count++] = static_cast<u8>(i);
+    for (; on_line != 0 && count < 10; on_line &= on_line - 1) {
+        chosen[count++] = static_cast<u8>(std::countr_zero(on_line));
     }
     // Highest priority first: in colour mode OAM order; otherwise the smaller X, then OAM order.
     if (!cgb) {
