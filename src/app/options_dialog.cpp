@@ -50,7 +50,7 @@ struct CheckDef {
     int gap_before;  // pixels between this box and the one above it, beyond the line pitch
 };
 
-// The right column's check boxes, top to bottom, in three groups.
+// The right column's check boxes, top to bottom, in four groups.
 const CheckDef kChecks[] = {
     {"sound_enable", "Sound - Enable", 0},
     {"sound_select_CH1", "Sound - Channel 1", 0},
@@ -63,6 +63,8 @@ const CheckDef kChecks[] = {
     {"screen_layer_sprites", "Screen - Sprites", 0},
     {"system_pause_when_inactive_app", "Pause if inactive application", 10},
     {"system_show_performances", "Show Performances", 0},
+    // Below the dialog's own switches, in the room above "OK" and "Cancel".
+    {"system_exact_hardware", "Exact hardware", 10},
 };
 
 QString FromBytes(const std::string& bytes) {

@@ -365,6 +365,8 @@ int Run(const RunArgs& args) {
     gb.ShowErrorMessage = [](const std::string& message) { Error(message); };
 
     if (!ReadOptions(gb, args.ini, &error)) return Error(error);
+    // Before the ROM is opened: the power-on reset starts from the console's own registers.
+    if (args.exact) gb.system_exact_hardware = true;
     if (args.frames && !gb.screen_enable) {
         return Usage("--frames needs screen_enable 1: with the screen off no frame is handed over");
     }

@@ -102,6 +102,7 @@ bool* FlagOption(RunArgs& r, const std::string& arg) {
     if (arg == "--regs") return &r.regs;
     if (arg == "--benchmark") return &r.benchmark;
     if (arg == "--demo") return &r.demo;
+    if (arg == "--exact") return &r.exact;
     if (arg == "--help" || arg == "-h") return &r.help;
     if (arg == "--version") return &r.version;
     return nullptr;

@@ -3,7 +3,7 @@
 //   kivo-run [--ini FILE] [--slices N | --frames N] [--load-state FILE] [--save-state FILE]
 //            [--screenshot FILE.png] [--wav FILE.wav] [--input FILE] [--until COND]...
 //            [--verdict memory|registers] [--cart-info] [--disasm ADDR:COUNT] [--mem ADDR:LINES]
-//            [--regs] [--benchmark] [--seed N] [--demo] [--help] [--version] [ROM]
+//            [--regs] [--benchmark] [--seed N] [--exact] [--demo] [--help] [--version] [ROM]
 //
 // Other tools drive the runner through exactly this interface, so a mistake in it is reported
 // (a usage error) rather than guessed at.
@@ -20,7 +20,8 @@ inline constexpr const char* kUsage =
     "usage: kivo-run [--ini FILE] [--slices N | --frames N] [--load-state FILE] "
     "[--save-state FILE] [--screenshot FILE.png] [--wav FILE.wav] [--input FILE] "
     "[--until COND]... [--verdict memory|registers] [--cart-info] [--disasm ADDR:COUNT] "
-    "[--mem ADDR:LINES] [--regs] [--benchmark] [--seed N] [--demo] [--help] [--version] [ROM]";
+    "[--mem ADDR:LINES] [--regs] [--benchmark] [--seed N] [--exact] [--demo] [--help] [--version] "
+    "[ROM]";
 
 // One line per option for --help, in the words of the README's option table (a test holds the
 // two together).
@@ -46,6 +47,8 @@ inline constexpr OptionHelp kOptionHelp[] = {
     {"--regs", "print the registers"},
     {"--benchmark", "print frames, seconds, frame rate and speed"},
     {"--seed N", "seed the noise channel (default 0)"},
+    {"--exact",
+     "run as the console does (flag byte, HALT bug, object limit); for test ROMs and CI"},
     {"--demo", "run the built-in demo cartridge instead of a ROM"},
     {"--help", "print this help"},
     {"--version", "print the version"},
@@ -90,6 +93,7 @@ struct RunArgs {
     bool regs = false;
     bool benchmark = false;
     std::uint32_t seed = 0;
+    bool exact = false;  // system_exact_hardware on, whatever --ini says
     std::vector<StopCondition> until;
     std::optional<VerdictKind> verdict;
     bool demo = false;

@@ -13,6 +13,12 @@
 // handler is a template instance chosen at compile time from those fields, and one table of 256
 // handlers (and one for the 0xCB page) serves the dispatch.
 //
+// Every handler comes in two builds, chosen once per run slice: the machine's own (Z80 flag
+// layout and rules) and the console's (system_exact_hardware: the console's flag rules, the HALT
+// bug, RES and SET (HL) at 16 cycles). In both, F is kept in the Z80 layout in GbState, so state
+// files, branch conditions and the debugger read one layout; the console's flag byte (Z 0x80, N
+// 0x40, H 0x20, C 0x10) exists only where a program sees it, through PUSH AF and POP AF.
+//
 // GbState stays the only copy of the processor registers: other units and the debugger read it
 // between steps, and state files store it.
 #include <algorithm>
@@ -175,10 +181,21 @@ inline bool Condition(const GbState& s) {
     }
 }
 
+// Z of a result byte, for the console's rules, which have no S and no parity.
+inline u8 ZeroFlag(u32 r) {
+    return (r & 0xFF) == 0 ? flag::Z : 0;
+}
+
 // ADD and ADC: the sum is taken in more than 8 bits so that bit 8 is the carry.
+template <bool kExact>
 inline void Add8(GbState& s, u8 x, u32 carry) {
     u8& a = RegA(s);
     const u32 r = a + x + carry;
+    if constexpr (kExact) {
+        RegF(s) = static_cast<u8>(ZeroFlag(r) | ((a ^ x ^ r) & flag::H) | ((r >> 8) & flag::C));
+        a = static_cast<u8>(r);
+        return;
+    }
     const bool overflow = ~(a ^ x) & (x ^ r) & 0x80;
     RegF(s) = static_cast<u8>(sz_flags[r & 0xFF] | ((a ^ x ^ r) & flag::H) |
                               (overflow ? flag::PV : 0) | ((r >> 8) & flag::C));
@@ -186,9 +203,16 @@ inline void Add8(GbState& s, u8 x, u32 carry) {
 }
 
 // SUB, SBC and CP: a negative difference wraps modulo 2^32, so bit 8 is the borrow.
+template <bool kExact>
 inline void Sub8(GbState& s, u8 x, u32 carry, bool store) {
     u8& a = RegA(s);
     const u32 r = a - x - carry;
+    if constexpr (kExact) {
+        RegF(s) =
+            static_cast<u8>(ZeroFlag(r) | ((a ^ x ^ r) & flag::H) | flag::N | ((r >> 8) & flag::C));
+        if (store) a = static_cast<u8>(r);
+        return;
+    }
     const bool overflow = (a ^ x) & (a ^ r) & 0x80;
     RegF(s) = static_cast<u8>(sz_flags[r & 0xFF] | ((a ^ x ^ r) & flag::H) |
                               (overflow ? flag::PV : 0) | flag::N | ((r >> 8) & flag::C));
@@ -196,59 +220,76 @@ inline void Sub8(GbState& s, u8 x, u32 carry, bool store) {
 }
 
 // The eight ALU operations by the y field: ADD, ADC, SUB, SBC, AND, XOR, OR, CP. SUB A, XOR A
-// and CP A need no special case: the general rules give F = 0x42, 0x44 and 0x42.
-template <int op>
+// and CP A need no special case: the general rules give F = 0x42, 0x44 and 0x42 (0x42, 0x40 and
+// 0x42 by the console's rules).
+template <int op, bool kExact>
 inline void Alu(GbState& s, u8 x) {
     u8& a = RegA(s);
     const u32 carry = RegF(s) & flag::C;
     switch (op) {
-        case 0: Add8(s, x, 0); break;
-        case 1: Add8(s, x, carry); break;
-        case 2: Sub8(s, x, 0, true); break;
-        case 3: Sub8(s, x, carry, true); break;
+        case 0: Add8<kExact>(s, x, 0); break;
+        case 1: Add8<kExact>(s, x, carry); break;
+        case 2: Sub8<kExact>(s, x, 0, true); break;
+        case 3: Sub8<kExact>(s, x, carry, true); break;
         case 4:
             a &= x;
-            RegF(s) = szp_flags[a] | flag::H;
+            RegF(s) = (kExact ? ZeroFlag(a) : szp_flags[a]) | flag::H;
             break;
         case 5:
             a ^= x;
-            RegF(s) = szp_flags[a];
+            RegF(s) = kExact ? ZeroFlag(a) : szp_flags[a];
             break;
         case 6:
             a |= x;
-            RegF(s) = szp_flags[a];
+            RegF(s) = kExact ? ZeroFlag(a) : szp_flags[a];
             break;
-        default: Sub8(s, x, 0, false); break;
+        default: Sub8<kExact>(s, x, 0, false); break;
     }
 }
 
+template <bool kExact>
 inline u8 Inc8(GbState& s, u8 v) {
     const u8 r = static_cast<u8>(v + 1);
+    if constexpr (kExact) {
+        RegF(s) =
+            static_cast<u8>((RegF(s) & flag::C) | ZeroFlag(r) | ((r & 0x0F) == 0 ? flag::H : 0));
+        return r;
+    }
     RegF(s) = static_cast<u8>((RegF(s) & flag::C) | sz_flags[r] | (r == 0x80 ? flag::PV : 0) |
                               ((r & 0x0F) == 0 ? flag::H : 0));
     return r;
 }
 
+template <bool kExact>
 inline u8 Dec8(GbState& s, u8 v) {
     const u8 r = static_cast<u8>(v - 1);
+    if constexpr (kExact) {
+        RegF(s) = static_cast<u8>((RegF(s) & flag::C) | ZeroFlag(r) |
+                                  ((r & 0x0F) == 0x0F ? flag::H : 0) | flag::N);
+        return r;
+    }
     RegF(s) = static_cast<u8>((RegF(s) & flag::C) | sz_flags[r] | (r == 0x7F ? flag::PV : 0) |
                               ((r & 0x0F) == 0x0F ? flag::H : 0) | flag::N);
     return r;
 }
 
 // The flags that ADD HL, the rotates of A, SCF and CCF keep: S, Z, the two copy bits and P/V.
+// The console's rules keep only Z.
 constexpr u8 kKeepSzxyPv = flag::S | flag::Z | flag::Y | flag::X | flag::PV;
+template <bool kExact>
+constexpr u8 kKeptFlags = kExact ? u8{flag::Z} : kKeepSzxyPv;
 
+template <bool kExact>
 inline void AddHl(GbState& s, u16 x) {
     const u32 sum = u32{s.HL} + x;
-    RegF(s) = static_cast<u8>((RegF(s) & kKeepSzxyPv) | (((s.HL ^ x ^ sum) >> 8) & flag::H) |
+    RegF(s) = static_cast<u8>((RegF(s) & kKeptFlags<kExact>) | (((s.HL ^ x ^ sum) >> 8) & flag::H) |
                               (sum >> 16));
     s.HL = static_cast<u16>(sum);
 }
 
 // Rotates of A (RLCA, RRCA, RLA, RRA) by y = 0-3. Unlike the 0xCB rotates they keep S, Z and
-// P/V and report only the carry.
-template <int y>
+// P/V and report only the carry; by the console's rules they clear Z too.
+template <int y, bool kExact>
 inline void RotateA(GbState& s) {
     u8& a = RegA(s);
     const u8 f = RegF(s);
@@ -260,12 +301,13 @@ inline void RotateA(GbState& s) {
         default: a = static_cast<u8>(v >> 1 | carry_in << 7); break;
     }
     const u8 out = (y & 1) ? (v & 1) : (v >> 7);
-    RegF(s) = static_cast<u8>((f & kKeepSzxyPv) | out);
+    RegF(s) = static_cast<u8>((kExact ? 0 : f & kKeepSzxyPv) | out);
 }
 
 // The 0xCB rotate and shift group by y: RLC, RRC, RL, RR, SLA, SRA, SWAP, SRL. RL and RR report
-// S, Z and parity with the bit shifted out; the others only Z and that bit.
-template <int y>
+// S, Z and parity with the bit shifted out; the others only Z and that bit (all of them by the
+// console's rules).
+template <int y, bool kExact>
 inline u8 Shift(GbState& s, u8 v) {
     u8& f = RegF(s);
     const u8 carry_in = f & flag::C;
@@ -280,7 +322,7 @@ inline u8 Shift(GbState& s, u8 v) {
         case 6: r = static_cast<u8>(v << 4 | v >> 4), out = 0; break;
         default: r = v >> 1, out = v & 1; break;
     }
-    if constexpr (y == 2 || y == 3) {
+    if constexpr (!kExact && (y == 2 || y == 3)) {
         f = szp_flags[r] | out;
     } else {
         f = (r == 0 ? flag::Z : 0) | out;
@@ -289,6 +331,26 @@ inline u8 Shift(GbState& s, u8 v) {
 }
 
 // ---- special instructions ----
+
+// The console's DAA: a correction of 0x06 and 0x60 chosen by H, C and A's digits, added after an
+// addition and subtracted after a subtraction; H is cleared, N kept, C set by a 0x60 correction
+// after an addition and kept after a subtraction.
+inline void DaaExact(GbState& s) {
+    const u8 f = RegF(s);
+    u8& a = RegA(s);
+    bool carry = f & flag::C;
+    if (f & flag::N) {
+        if (carry) a = static_cast<u8>(a - 0x60);
+        if (f & flag::H) a = static_cast<u8>(a - 0x06);
+    } else {
+        if (carry || a > 0x99) {
+            a = static_cast<u8>(a + 0x60);
+            carry = true;
+        }
+        if ((f & flag::H) || (a & 0x0F) > 9) a = static_cast<u8>(a + 0x06);
+    }
+    RegF(s) = static_cast<u8>(ZeroFlag(a) | (f & flag::N) | (carry ? flag::C : 0));
+}
 
 inline void Daa(GbState& s) {
     const u8 f = RegF(s);
@@ -325,12 +387,17 @@ inline void Undefined(GbState& s) {
 
 // ---- the 0xCB page ----
 
-template <unsigned op>
-void ExecuteCb(TGBSYSF& gb) {
+template <unsigned op, bool kExact>
+[[gnu::always_inline]] inline void ExecuteCb(TGBSYSF& gb) {
     constexpr int x = op >> 6, y = (op >> 3) & 7, z = op & 7;
     GbState& s = gb.state;
+    // On the console RES and SET of (HL) take a cycle more than BIT: they write back.
+    if constexpr (kExact && x >= 2 && z == 6) s.op_cycles += 4;
     if constexpr (x == 0) {
-        WriteOperand<z>(gb, Shift<y>(s, ReadOperand<z>(gb)));
+        WriteOperand<z>(gb, Shift<y, kExact>(s, ReadOperand<z>(gb)));
+    } else if constexpr (x == 1 && kExact) {  // BIT: Z reports a clear bit
+        RegF(s) = static_cast<u8>((RegF(s) & flag::C) | ZeroFlag(ReadOperand<z>(gb) & (1 << y)) |
+                                  flag::H);
     } else if constexpr (x == 1) {  // BIT: Z and P/V both report a clear bit
         RegF(s) = static_cast<u8>((RegF(s) & flag::C) | szp_flags[ReadOperand<z>(gb) & (1 << y)] |
                                   flag::H);
@@ -343,23 +410,40 @@ void ExecuteCb(TGBSYSF& gb) {
 
 using Handler = void (*)(TGBSYSF&);
 
-template <std::size_t... op>
-constexpr std::array<Handler, 256> MakeCbTable(std::index_sequence<op...>) {
-    return {&ExecuteCb<op>...};
+// The handlers by the console's rules lie in a section of their own, apart from the machine's
+// own: interleaved with them, they would spread the default's hot code over twice the space.
+template <unsigned op>
+void OwnCb(TGBSYSF& gb) {
+    ExecuteCb<op, false>(gb);
 }
-constexpr std::array<Handler, 256> kCbHandlers = MakeCbTable(std::make_index_sequence<256>{});
+template <unsigned op>
+[[gnu::section(".text.kivo_exact")]] void ExactCb(TGBSYSF& gb) {
+    ExecuteCb<op, true>(gb);
+}
 
+template <bool kExact, std::size_t... op>
+constexpr std::array<Handler, 256> MakeCbTable(std::index_sequence<op...>) {
+    if constexpr (kExact)
+        return {&ExactCb<op>...};
+    else
+        return {&OwnCb<op>...};
+}
+template <bool kExact>
+constexpr std::array<Handler, 256> kCbHandlers =
+    MakeCbTable<kExact>(std::make_index_sequence<256>{});
+
+template <bool kExact>
 inline void PrefixCb(TGBSYSF& gb, u16& pc) {
     const u8 op = Fetch8(gb, pc);
     gb.state.op_cycles = cb_cycle_table[op] * 4u;  // replaces the prefix's own cost
-    kCbHandlers[op](gb);
+    kCbHandlers<kExact>[op](gb);
 }
 
 // ---- the main page ----
 
 // x = 0: loads of pairs and immediates, 16-bit arithmetic, INC and DEC, relative jumps and the
 // one-byte specials.
-template <unsigned op>
+template <unsigned op, bool kExact>
 inline void ExecuteBlock0(TGBSYSF& gb, u16& pc) {
     constexpr int y = (op >> 3) & 7, z = op & 7, p = y >> 1, q = y & 1;
     GbState& s = gb.state;
@@ -385,7 +469,7 @@ inline void ExecuteBlock0(TGBSYSF& gb, u16& pc) {
         if constexpr (q == 0)
             Pair<p>(s) = Fetch16(gb, pc);  // LD rr,d16
         else
-            AddHl(s, Pair<p>(s));  // ADD HL,rr
+            AddHl<kExact>(s, Pair<p>(s));  // ADD HL,rr
     } else if constexpr (z == 2) {
         // A to or from (BC), (DE), (HL+), (HL-).
         u16 address;
@@ -409,21 +493,27 @@ inline void ExecuteBlock0(TGBSYSF& gb, u16& pc) {
         else
             --Pair<p>(s);
     } else if constexpr (z == 4) {
-        WriteOperand<y>(gb, Inc8(s, ReadOperand<y>(gb)));
+        WriteOperand<y>(gb, Inc8<kExact>(s, ReadOperand<y>(gb)));
     } else if constexpr (z == 5) {
-        WriteOperand<y>(gb, Dec8(s, ReadOperand<y>(gb)));
+        WriteOperand<y>(gb, Dec8<kExact>(s, ReadOperand<y>(gb)));
     } else if constexpr (z == 6) {  // LD r,d8
         WriteOperand<y>(gb, Fetch8(gb, pc));
     } else {
         if constexpr (y < 4) {
-            RotateA<y>(s);
+            RotateA<y, kExact>(s);
         } else if constexpr (y == 4) {
-            Daa(s);
+            if constexpr (kExact)
+                DaaExact(s);
+            else
+                Daa(s);
         } else if constexpr (y == 5) {  // CPL
             RegA(s) = static_cast<u8>(~RegA(s));
             RegF(s) |= flag::H | flag::N;
         } else if constexpr (y == 6) {  // SCF
-            RegF(s) = static_cast<u8>((RegF(s) & kKeepSzxyPv) | flag::C);
+            RegF(s) = static_cast<u8>((RegF(s) & kKeptFlags<kExact>) | flag::C);
+        } else if constexpr (kExact) {  // CCF: H and N cleared
+            const u8 f = RegF(s);
+            RegF(s) = static_cast<u8>((f & flag::Z) | ((f & flag::C) ^ 1));
         } else {  // CCF: H takes the old carry
             const u8 f = RegF(s);
             RegF(s) = static_cast<u8>((f & kKeepSzxyPv) | (f & flag::C) << 4 | ((f & flag::C) ^ 1));
@@ -433,7 +523,7 @@ inline void ExecuteBlock0(TGBSYSF& gb, u16& pc) {
 
 // x = 3: returns, calls, jumps, the stack, the high page, ALU with an immediate, RST, the 0xCB
 // prefix and the undefined opcodes.
-template <unsigned op>
+template <unsigned op, bool kExact>
 inline void ExecuteBlock3(TGBSYSF& gb, u16& pc) {
     constexpr int y = (op >> 3) & 7, z = op & 7, p = y >> 1, q = y & 1;
     GbState& s = gb.state;
@@ -447,8 +537,16 @@ inline void ExecuteBlock3(TGBSYSF& gb, u16& pc) {
         } else if constexpr (y == 6) {  // LDH A,(a8): the bus serves 0xFF00-0xFFFF by IoRead
             RegA(s) = gb.IoRead(static_cast<u16>(0xFF00 | Fetch8(gb, pc)));
         } else {  // ADD SP,e and LD HL,SP+e change no flag
-            const auto e = static_cast<std::int8_t>(Fetch8(gb, pc));
+            const u8 byte = Fetch8(gb, pc);
+            const auto e = static_cast<std::int8_t>(byte);
             const u16 sum = static_cast<u16>(s.SP + e);
+            if constexpr (kExact) {
+                // The console's: H and C are the carries out of bits 3 and 7 of the low byte's
+                // unsigned addition; Z and N are cleared.
+                const u32 low = (s.SP & 0xFF) + byte;
+                RegF(s) =
+                    static_cast<u8>((((s.SP ^ byte ^ low) & 0x10) ? flag::H : 0) | (low >> 8));
+            }
             if constexpr (y == 5)
                 s.SP = sum;
             else
@@ -457,6 +555,7 @@ inline void ExecuteBlock3(TGBSYSF& gb, u16& pc) {
     } else if constexpr (z == 1) {
         if constexpr (q == 0) {
             StackPair<p>(s) = Pop16(gb);  // POP; POP AF loads F unchanged
+            if constexpr (kExact && p == 3) RegF(s) = FlagsFromConsole(RegF(s));
         } else if constexpr (p == 0) {
             pc = Pop16(gb);  // RET
         } else if constexpr (p == 1) {
@@ -494,7 +593,7 @@ inline void ExecuteBlock3(TGBSYSF& gb, u16& pc) {
             pc = Fetch16(gb, pc);
             if (pc <= from) NoteBackwardJump(gb, from, pc);
         } else if constexpr (y == 1)
-            PrefixCb(gb, pc);
+            PrefixCb<kExact>(gb, pc);
         else if constexpr (y == 6)
             s.IME = 0;  // DI
         else if constexpr (y == 7)
@@ -512,7 +611,9 @@ inline void ExecuteBlock3(TGBSYSF& gb, u16& pc) {
             Undefined(s);
         }
     } else if constexpr (z == 5) {
-        if constexpr (q == 0) {
+        if constexpr (q == 0 && kExact && p == 3) {
+            Push16(gb, static_cast<u16>((s.AF & 0xFF00) | ConsoleFlags(RegF(s))));
+        } else if constexpr (q == 0) {
             Push16(gb, StackPair<p>(s));
         } else if constexpr (p == 0) {  // CALL a16
             const u16 target = Fetch16(gb, pc);
@@ -522,7 +623,7 @@ inline void ExecuteBlock3(TGBSYSF& gb, u16& pc) {
             Undefined(s);
         }
     } else if constexpr (z == 6) {
-        Alu<y>(s, Fetch8(gb, pc));
+        Alu<y, kExact>(s, Fetch8(gb, pc));
     } else {  // RST
         Push16(gb, pc);
         pc = static_cast<u16>(y * 8);
@@ -531,31 +632,68 @@ inline void ExecuteBlock3(TGBSYSF& gb, u16& pc) {
 
 // An instruction's work, from pc (just after its opcode) to the next instruction's address, which
 // it returns. PC stays in a register through the step; GbState's copy is written by the caller.
-template <unsigned op>
-u16 Execute(TGBSYSF& gb, u16 pc) {
+u16 HaltBug(TGBSYSF& gb, u16 pc);
+
+template <unsigned op, bool kExact>
+[[gnu::always_inline]] inline u16 Execute(TGBSYSF& gb, u16 pc) {
     constexpr int x = op >> 6, y = (op >> 3) & 7, z = op & 7;
     if constexpr (op == 0x76) {
         // HALT: PC already points past it. Steps idle until a request enabled in IE appears in IF.
+        // On the console, with IME clear and such a request already standing, it does not halt.
+        if constexpr (kExact) {
+            GbState& s = gb.state;
+            const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed);
+            if (!s.IME && (requests & s.IE & 0x1F)) return HaltBug(gb, pc);
+        }
         gb.state.flag_halt = 1;
     } else if constexpr (x == 1) {
         WriteOperand<y>(gb, ReadOperand<z>(gb));
     } else if constexpr (x == 2) {
-        Alu<y>(gb.state, ReadOperand<z>(gb));
+        Alu<y, kExact>(gb.state, ReadOperand<z>(gb));
     } else if constexpr (x == 0) {
-        ExecuteBlock0<op>(gb, pc);
+        ExecuteBlock0<op, kExact>(gb, pc);
     } else {
-        ExecuteBlock3<op>(gb, pc);
+        ExecuteBlock3<op, kExact>(gb, pc);
     }
     return pc;
 }
 
 using StepHandler = u16 (*)(TGBSYSF&, u16);
 
-template <std::size_t... op>
-constexpr std::array<StepHandler, 256> MakeTable(std::index_sequence<op...>) {
-    return {&Execute<op>...};
+template <unsigned op>
+u16 OwnStep(TGBSYSF& gb, u16 pc) {
+    return Execute<op, false>(gb, pc);
 }
-constexpr std::array<StepHandler, 256> kHandlers = MakeTable(std::make_index_sequence<256>{});
+template <unsigned op>
+[[gnu::section(".text.kivo_exact")]] u16 ExactStep(TGBSYSF& gb, u16 pc) {
+    return Execute<op, true>(gb, pc);
+}
+
+template <bool kExact, std::size_t... op>
+constexpr std::array<StepHandler, 256> MakeTable(std::index_sequence<op...>) {
+    if constexpr (kExact)
+        return {&ExactStep<op>...};
+    else
+        return {&OwnStep<op>...};
+}
+template <bool kExact>
+constexpr std::array<StepHandler, 256> kHandlers =
+    MakeTable<kExact>(std::make_index_sequence<256>{});
+
+// The console's HALT bug: the byte after HALT is fetched without PC moving on, so it is read
+// twice: as this opcode and again as its own first operand, or, for a one-byte instruction, as
+// the next opcode too. Its instruction runs in the HALT's step, which costs both; a second HALT
+// is left to the next step.
+[[gnu::noinline]] u16 HaltBug(TGBSYSF& gb, u16 pc) {
+    GbState& s = gb.state;
+    const u8 op = CpuRead(gb, pc);
+    if (op == 0x76) return pc;
+    const u32 halt_cycles = s.op_cycles;
+    s.op_cycles = cycle_table[op] * 4u;
+    pc = kHandlers<true>[op](gb, pc);
+    s.op_cycles += halt_cycles;
+    return pc;
+}
 
 // ---- per-step work ----
 
@@ -577,7 +715,9 @@ inline void CapDividerBacklog(GbState& s) {
 }
 
 // The divider counts every 256 cycles; the timer, while TAC bit 2 is set, at the period TAC's low
-// bits choose. Each counts at most once per step and carries the excess to later steps.
+// bits choose. Each counts at most once per step and carries the excess to later steps; on the
+// console (exact_slice) the timer counts every period that passed, so that a long instruction
+// leaves no backlog at the 16-cycle period.
 inline void TimerStep(TGBSYSF& gb, u32 cycles) {
     GbState& s = gb.state;
     // No overflow: the count is at most kPrescalerCap (CapDividerBacklog) and cycles small.
@@ -587,13 +727,15 @@ inline void TimerStep(TGBSYSF& gb, u32 cycles) {
         ++s.DIV;
     }
     if (!(s.TAC & 0x04)) return;
-    if (AdvancePrescaler(s.tima_cycles, cycles, timer_periods[s.TAC & 3])) {
+    const u32 period = timer_periods[s.TAC & 3];
+    for (u32 left = cycles; AdvancePrescaler(s.tima_cycles, left, period); left = 0) {
         if (s.TIMA == 0xFF) {
             s.TIMA = s.TMA;
             gb.RequestInterrupt(irq::TIMER);
         } else {
             ++s.TIMA;
         }
+        if (!gb.exact_slice) break;
     }
 }
 
@@ -913,7 +1055,8 @@ const u8* RomCode(const TGBSYSF& gb, u16 target, u16 from) {
     if (passes == 0) return;
     gb.deferred_cycles += passes * pass_cycles;
     gb.deferred_steps += passes * 2;
-    r = Dec8(s, static_cast<u8>(r - passes + 1));
+    const u8 before_last = static_cast<u8>(r - passes + 1);
+    r = gb.exact_slice ? Dec8<true>(s, before_last) : Dec8<false>(s, before_last);
 }
 
 inline void NoteBackwardJump(TGBSYSF& gb, u16 from, u16 target) {
@@ -943,6 +1086,7 @@ inline void NoteBackwardJump(TGBSYSF& gb, u16 from, u16 target) {
 // the deferred work when they reach the budget, then interrupts. pc is the processor's PC, kept
 // in a register from step to step; GbState's copy is written after every instruction, so that
 // it is exact for everything the step calls.
+template <bool kExact>
 [[gnu::always_inline]] inline void RunStep(TGBSYSF& gb, u16& pc) {
     GbState& s = gb.state;
     if (s.frame_ready && gb.screen_enable) HandOverFrame(gb);
@@ -952,7 +1096,7 @@ inline void NoteBackwardJump(TGBSYSF& gb, u16 from, u16 target) {
     } else {
         const u8 op = Fetch8(gb, pc);
         s.op_cycles = cycle_table[op] * 4u;
-        pc = kHandlers[op](gb, pc);
+        pc = kHandlers<kExact>[op](gb, pc);
         s.PC = pc;
     }
     gb.deferred_cycles += s.op_cycles;
@@ -961,6 +1105,13 @@ inline void NoteBackwardJump(TGBSYSF& gb, u16 from, u16 target) {
         RunDeferredWork(gb);
     if (ServiceInterrupts(gb)) [[unlikely]]
         pc = s.PC;
+}
+
+// The run slice's loop by the console's rules, a hot path of its own: inlined into RunSlice
+// beside the machine's own loop, it would take the processor's reads out of line in both.
+[[gnu::noinline]] void RunExactSteps(TGBSYSF& gb, u32 limit) {
+    u16 pc = gb.state.PC;
+    while (!(gb.state.slice_cycles & limit)) RunStep<true>(gb, pc);
 }
 
 }  // namespace
@@ -981,6 +1132,7 @@ void TGBSYSF::BeginSlice() {
     // One sixteenth of a second of console time; the speed is read once for the whole slice.
     slice_limit = state.CGB_double_speed ? 0x80000 : 0x40000;
     ++deferred_epoch;
+    exact_slice = system_exact_hardware;
     SoundSync();
     deferred_budget = 0;
     lcd_lead = 0;
@@ -997,8 +1149,12 @@ void TGBSYSF::RunSlice() {
     if (state.BadOpCode) return;
     BeginSlice();
     const u32 limit = slice_limit;
-    u16 pc = state.PC;
-    while (!(state.slice_cycles & limit)) RunStep(*this, pc);
+    if (exact_slice) {
+        RunExactSteps(*this, limit);
+    } else {
+        u16 pc = state.PC;
+        while (!(state.slice_cycles & limit)) RunStep<false>(*this, pc);
+    }
     EndSlice();
     // The last instruction's overshoot counts toward the next slice.
     state.slice_cycles &= limit - 1;
@@ -1018,7 +1174,10 @@ bool TGBSYSF::RunSliceWatched(StepWatch& watch) {
         // but neither moves PC nor wakes the processor: the opcode read here is the one executed.
         const int opcode = (state.flag_halt | state.flag_stop) ? -1 : CpuRead(*this, state.PC);
         u16 pc = state.PC;
-        RunStep(*this, pc);
+        if (exact_slice)
+            RunStep<true>(*this, pc);
+        else
+            RunStep<false>(*this, pc);
         if (watch.AfterStep(*this, opcode)) {
             stopped = true;  // slice_cycles stays partial: the next slice goes on with this one
             break;
@@ -1033,7 +1192,10 @@ bool TGBSYSF::RunSliceWatched(StepWatch& watch) {
 void TGBSYSF::Step() {
     BeginSlice();
     u16 pc = state.PC;
-    RunStep(*this, pc);
+    if (exact_slice)
+        RunStep<true>(*this, pc);
+    else
+        RunStep<false>(*this, pc);
     EndSlice();
 }
 

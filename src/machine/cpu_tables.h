@@ -26,6 +26,18 @@ enum : u8 {
 };
 }  // namespace flag
 
+// The console's flag byte (Z 0x80, N 0x40, H 0x20, C 0x10, low nibble 0) from the Z80 layout
+// kept in GbState, and back: what PUSH AF stores and POP AF loads by the console's rules, and
+// what the debugger shows then. S, P/V and the copy bits have no place in it.
+constexpr u8 ConsoleFlags(u8 f) {
+    return static_cast<u8>((f & flag::Z) << 1 | (f & flag::N) << 5 | (f & flag::H) << 1 |
+                           (f & flag::C) << 4);
+}
+constexpr u8 FlagsFromConsole(u8 f) {
+    return static_cast<u8>((f & 0x80) >> 1 | (f & 0x40) >> 5 | (f & 0x20) >> 1 | (f & 0x10) >> 4);
+}
+static_assert(ConsoleFlags(0xFF) == 0xF0 && FlagsFromConsole(0xB0) == 0x51);
+
 // Machine cycles of each main opcode, for the branch not taken. Undefined opcodes cost nothing.
 // The step's clock cycles are four times the entry.
 inline constexpr std::array<u8, 256> cycle_table = {

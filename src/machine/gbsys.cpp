@@ -148,6 +148,20 @@ void TGBSYSF::Reset() {
         }
     }
 
+    // On the console the boot program leaves its own registers, with F in the console's layout:
+    // Z, H and C (0xB0) on the monochrome console, Z (0x80) on the colour one. GbState keeps F in
+    // the Z80 layout (Z 0x40, H 0x10, C 0x01).
+    if (system_exact_hardware) {
+        if (!IsColourSystem()) {
+            state.AF = 0x0151;  // BC, DE and HL as above
+        } else {
+            state.AF = 0x1140;
+            state.BC = 0x0000;
+            state.DE = state.CGB_MODE ? 0xFF56 : 0x0008;
+            state.HL = state.CGB_MODE ? 0x000D : 0x007C;
+        }
+    }
+
     // The mixer starts a fresh sample block.
     memory.sample_write_ptr = 0;
 }

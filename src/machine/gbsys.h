@@ -91,6 +91,10 @@ struct GbOptions {
     bool screen_layer_sprites = true;
     // Virtual-key codes, indexed by JoypadKey: the arrows, W, X, Backspace and Enter.
     u32 JoyPad_Keys[8] = {0x27, 0x25, 0x26, 0x28, 0x57, 0x58, 0x08, 0x0D};
+    // The console's own behaviour where this machine's differs: the processor's flag byte, flag
+    // rules, start registers, HALT bug and instruction costs, and the renderer's object limit,
+    // object priority and window line counter. Read once per run slice; off by default.
+    bool system_exact_hardware = false;
 
     // Whether the machine is the colour console (its start registers, colour mode, LCDC bit 0).
     bool IsColourSystem() const { return system_type == SYSTEM_CGB; }
@@ -178,6 +182,12 @@ class TGBSYSF : public GbOptions {
 
     // ---- renderer (renderer.cpp) ----
     void RenderLine();
+    // RenderLine by the console's rules (exact_slice): at most ten objects per line, chosen in
+    // OAM order; between objects, outside colour mode the smaller X wins, then the lower OAM
+    // index, in colour mode the lower index; the window's own line counter; outside colour mode
+    // LCDC bit 0 blanks background and window to white; the window takes the background's place
+    // in the object priority test, priority attribute included.
+    void RenderLineExact();
     // The sprites on each visible line, bit i for OAM entry i, as found from sprite_oam and
     // sprite_height. Rebuilt when a line finds OAM or the sprite height changed, which games do
     // about once a frame; a line then tests only its own sprites instead of all 40.
@@ -186,6 +196,9 @@ class TGBSYSF : public GbOptions {
         u32 height = 0;
         u8 oam[160] = {};
         u64 lines[kScreenHeight] = {};
+        // The same with the entries off screen to the left or right (X 0 or X >= 168), which
+        // the console's OAM search counts among a line's ten.
+        u64 any_x[kScreenHeight] = {};
     } sprite_lines;
     // Background and window rows are drawn with the processor's byte shuffle where it has one
     // (x86 with AVX, found at start-up); false draws them with the portable code, which writes
@@ -313,6 +326,9 @@ class TGBSYSF : public GbOptions {
     bool skip_idle = true;
     // The slice's end as the run slice fixed it at its start (the speed may switch inside it).
     u32 slice_limit = 0x40000;
+    // system_exact_hardware as the run slice read it at its start: the processor's handlers and
+    // the renderer's rules for the whole slice.
+    bool exact_slice = false;
     // Polling loops (idle_loop.h): the last backward jump taken, and the last loop seen to
     // repeat. A place packs the jump's address (bits 0-15), its target (16-31) and SP (32-47);
     // registers holds AF, BC, DE and HL.

@@ -260,7 +260,9 @@ u8 TGBSYSF::IoRead(u16 address) const {
         case reg::TIMA: return TimerCounterAfter(s, deferred_cycles);
         case reg::TMA: return s.TMA;
         case reg::TAC: return s.TAC;
-        case reg::IF: return LoadShared(s.IF);
+        case reg::IF:
+            // The console's IF has five bits; the other three read as 1.
+            return exact_slice ? static_cast<u8>(LoadShared(s.IF) | 0xE0) : LoadShared(s.IF);
         case reg::NR52: {
             u8 on = 0;
             for (int c = 0; c < 4; ++c) {

@@ -175,7 +175,10 @@ struct GbState {
     u16 SP;
     u8 flag_halt;
     u8 flag_stop;
-    u8 unused_14[2];
+    // The window's own line counter, which only the console's rules keep (system_exact_hardware):
+    // the window line drawn next in this frame. Unused byte otherwise; any value is safe.
+    u8 window_line;
+    u8 unused_15;
     u32 op_cycles;     // clock cycles of the step just executed
     u32 slice_cycles;  // cycles accumulated in the current run slice
     u8 hdma_active;
@@ -253,6 +256,7 @@ static_assert(offsetof(GbState, PC) == 8);
 static_assert(offsetof(GbState, SP) == 10);
 static_assert(offsetof(GbState, flag_halt) == 12);
 static_assert(offsetof(GbState, flag_stop) == 13);
+static_assert(offsetof(GbState, window_line) == 14);
 static_assert(offsetof(GbState, op_cycles) == 16);
 static_assert(offsetof(GbState, slice_cycles) == 20);
 static_assert(offsetof(GbState, hdma_active) == 24);

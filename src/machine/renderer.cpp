@@ -305,12 +305,15 @@ void FindSpriteLines(const u8* oam, u32 height, TGBSYSF::SpriteLines& cache) {
     cache.height = height;
     std::memcpy(cache.oam, oam, sizeof cache.oam);
     std::memset(cache.lines, 0, sizeof cache.lines);
+    std::memset(cache.any_x, 0, sizeof cache.any_x);
     for (u32 i = 0; i < 40; ++i) {
         const u8* e = oam + i * 4;
-        if (e[1] - 1u >= 167u) continue;
+        const bool on_screen = e[1] - 1u < 167u;
         for (u32 row = 0; row < height; ++row) {
             const u32 ly = (e[0] + row - 16) & 0xFF;
-            if (ly < kScreenHeight) cache.lines[ly] |= u64{1} << i;
+            if (ly >= kScreenHeight) continue;
+            cache.any_x[ly] |= u64{1} << i;
+            if (on_screen) cache.lines[ly] |= u64{1} << i;
         }
     }
 }
@@ -328,6 +331,10 @@ bool TGBSYSF::ProcessorHasByteShuffle() {
 }
 
 void TGBSYSF::RenderLine() {
+    if (exact_slice) {
+        RenderLineExact();
+        return;
+    }
     GbState& s = state;
     const u32 ly = s.LY;
     // Frames the frame-skip counter will not show are not drawn; with the display off the
@@ -415,6 +422,109 @@ void TGBSYSF::RenderLine() {
             // Line pixel X is visible pixel X - 8; X < 168 keeps all 8 pixels inside the line.
             DecodeTileRow(data[0], data[1], (attr & kAttrXFlip) != 0, pairs, line + sx * 4, 2,
                           (attr & kAttrPriority) != 0);
+        }
+    }
+}
+
+void TGBSYSF::RenderLineExact() {
+    GbState& s = state;
+    const u32 ly = s.LY;
+    if (ly == 0) s.window_line = 0;
+    if (!(s.LCDC & kLcdOn) || ly >= kScreenHeight) return;
+    const u8 lcdc = s.LCDC;
+    const bool cgb = s.CGB_MODE != 0;
+    const bool bg_win_on = cgb || (lcdc & kBgOn);
+    // The counter moves on only on lines where the console draws the window, also in frames
+    // that are not shown and with the window layer hidden by the user.
+    const bool win_drawn = bg_win_on && (lcdc & kWinOn) && s.WX <= 166 && s.WY <= ly;
+    const u32 win_line = s.window_line;
+    if (win_drawn) s.window_line = static_cast<u8>(win_line + 1);
+    if (!screen_enable || s.frame_skip_count >= frame_skip_threshold) return;
+
+    u8* const line = memory.frame_buffer + ly * kLineBytes;
+    if (!bg_win_on) {
+        // White, with colour number 0 under every object.
+        for (u32 x = 0; x < kLineBytes; x += 4) StorePixel(line + x, 0x00FFFFFF);
+    } else if (!screen_layer_bg) {
+        std::memset(line, 0, kLineBytes);
+    } else {
+        const u32 y = (ly + s.SCY) & 0xFF;
+        const u32 row_base = ((lcdc & kBgMapHigh) ? kMap1 : kMap0) + (y >> 3) * 32;
+        const u32 fine = s.SCX & 7;
+        std::memset(line, 0, 8 * 4);
+        std::memset(line + 168 * 4, 0, 8 * 4);
+        DrawLayerRow<0>(*this, line + (8 - fine) * 4, row_base, s.SCX >> 3, fine != 0 ? 21 : 20,
+                        y & 7);
+    }
+    if (win_drawn && screen_layer_win) {
+        // The window takes the background's place: drawn as background, its pixels carry their
+        // own colour number and priority attribute into the tag.
+        const u32 row_base = ((lcdc & kWinMapHigh) ? kMap1 : kMap0) + (win_line >> 3) * 32;
+        DrawLayerRow<0>(*this, line + (s.WX + 1u) * 4, row_base, 0, (167 - s.WX) / 8 + 1,
+                        win_line & 7);
+    }
+    if (!screen_layer_sprites || !(lcdc & kSpritesOn)) return;
+
+    // The OAM search takes the first ten entries whose rows cover the line, whatever their X.
+    const u32 height = (lcdc & kTallSprites) ? 16 : 8;
+    const u8* oam = memory.oam_page;
+    SpriteLines& cache = sprite_lines;
+    if (!cache.valid || cache.height != height ||
+        std::memcmp(cache.oam, oam, sizeof cache.oam) != 0) [[unlikely]] {
+        FindSpriteLines(oam, height, cache);
+    }
+    u64 on_line = cache.any_x[ly];
+    if (on_line == 0) return;
+    u8 chosen[10];
+    u32 count = 0;
+    for (; on_line != 0 && count < 10; on_line &= on_line - 1) {
+        chosen[count++] = static_cast<u8>(std::countr_zero(on_line));
+    }
+    // Highest priority first: in colour mode OAM order; otherwise the smaller X, then OAM order.
+    if (!cgb) {
+        for (u32 k = 1; k < count; ++k) {
+            const u8 entry = chosen[k];
+            u32 j = k;
+            for (; j > 0 && oam[chosen[j - 1] * 4 + 1] > oam[entry * 4 + 1]; --j) {
+                chosen[j] = chosen[j - 1];
+            }
+            chosen[j] = entry;
+        }
+    }
+    // An object's opaque pixel hides those of lower priority, also where the background then
+    // hides it in turn.
+    bool taken[kLineBytes / 4] = {};
+    const bool over_all = cgb && !(lcdc & kBgOn);
+    for (u32 k = 0; k < count; ++k) {
+        const u8* e = oam + chosen[k] * 4;
+        const u32 sx = e[1];
+        if (sx == 0 || sx >= 168) continue;
+        const u32 attr = e[3];
+        u32 row = (ly + 16 - e[0]) & 0xFF;
+        if (attr & kAttrYFlip) row = height - 1 - row;
+        u32 tile = e[2];
+        if (height == 16) tile = row < 8 ? (tile & 0xFE) : (tile | 1);
+        const u8* palette;
+        u32 bank = 0;
+        if (cgb) {
+            palette = s.cgb_obj_colors + (attr & kAttrPalette) * 16;
+            bank = (attr & kAttrBank) ? kBank1 : 0;
+        } else {
+            palette = (attr & kAttrObp1) ? s.obp1_colors : s.obp0_colors;
+        }
+        const u8* data = memory.vram + bank + tile * 16 + 2 * (row & 7);
+        const std::array<u16, 256>& plane = (attr & kAttrXFlip) ? kPlaneFlipped : kPlane;
+        u32 colours = static_cast<u32>(plane[data[0]]) | static_cast<u32>(plane[data[1]]) << 1;
+        const bool behind = (attr & kAttrPriority) != 0;
+        for (u32 i = 0; i < 8; ++i, colours >>= 2) {
+            const u32 c = colours & 3;
+            if (c == 0 || taken[sx + i]) continue;
+            taken[sx + i] = true;
+            u8* p = line + (sx + i) * 4;
+            const u8 tag = p[3];
+            if (over_all || (tag & 3) == 0 || !(behind || (tag & kTagPriority))) {
+                StorePixel(p, (LoadPixel(palette + 4 * c) & 0x00FFFFFF) | u32{tag} << 24);
+            }
         }
     }
 }

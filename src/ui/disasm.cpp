@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+#include "machine/cpu_tables.h"
+
 namespace kivo {
 
 namespace {
@@ -247,7 +249,10 @@ std::vector<std::string> RegisterLines(const TGBSYSF& gb) {
                       static_cast<int>(static_cast<i32>(value)));
         lines.emplace_back(buffer);
     };
-    hex("AF", s.AF);
+    // By the console's rules the program sees F in the console's layout: so does the debugger.
+    const bool exact = gb.system_exact_hardware;
+    hex("AF",
+        exact ? static_cast<u16>((s.AF & 0xFF00) | ConsoleFlags(static_cast<u8>(s.AF))) : s.AF);
     hex("BC", s.BC);
     hex("DE", s.DE);
     hex("HL", s.HL);
@@ -267,6 +272,7 @@ std::vector<std::string> RegisterLines(const TGBSYSF& gb) {
     dec("Bank_VRAM", s.Bank_VRAM);
     dec("Bank_XRAM", s.Bank_XRAM);
     dec("Bank_ROM_RAM_MODE", s.Bank_ROM_RAM_MODE);
+    if (exact) lines.emplace_back("exact hardware: F as the console's (Z 80, N 40, H 20, C 10)");
     return lines;
 }
 

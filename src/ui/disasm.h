@@ -29,7 +29,8 @@ std::vector<std::string> MemoryLines(const TGBSYSF& gb, u16 address, int count);
 // `count` consecutive disassembled instructions from `address`.
 std::vector<std::string> CodeLines(const TGBSYSF& gb, u16 address, int count);
 
-// "AF=01B0", "BC=0013", ... "Bank_ROM_RAM_MODE=0": the 20 lines of the register view.
+// "AF=01B0", "BC=0013", ... "Bank_ROM_RAM_MODE=0": the 20 lines of the register view. With
+// system_exact_hardware, F in the console's layout and a 21st line that says so.
 std::vector<std::string> RegisterLines(const TGBSYSF& gb);
 
 }  // namespace kivo

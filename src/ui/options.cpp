@@ -190,6 +190,8 @@ const std::vector<OptionDef>& Options() {
         KeyOption<5>("JoyPad_Keys_5"),
         KeyOption<6>("JoyPad_Keys_6"),
         KeyOption<7>("JoyPad_Keys_7"),
+        // Written after the 27 keys of the options dialog; a file without it reads 0.
+        Option<&GbOptions::system_exact_hardware>("system_exact_hardware"),
     };
     return options;
 }

@@ -1,6 +1,6 @@
-// The 27 user options and the INI file that keeps them between runs (section "OPTIONS" of a file
-// beside the executable). INI files follow the Windows profile format, so they move between
-// Windows and Linux unchanged.
+// The user options (the dialog's 27 and the exact-hardware switch) and the INI file that keeps them
+// between runs (section "OPTIONS" of a file beside the executable). INI files follow the Windows
+// profile format, so they move between Windows and Linux unchanged.
 #pragma once
 
 #include <string>

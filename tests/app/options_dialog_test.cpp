@@ -64,6 +64,7 @@ TEST_F(OptionsTest, EveryControlRoundTripsItsOption) {
         {"screen_layer_sprites", 0},
         {"screen_filter", 1},
         {"screen_ClientColor", 0x563412},
+        {"system_exact_hardware", 1},
     };
     for (const OptionDef& option : Options()) {
         if (IsKeyBinding(option.key)) continue;
@@ -83,7 +84,7 @@ TEST_F(OptionsTest, EveryControlRoundTripsItsOption) {
                 options.choose_button()->click();
             } else if (key.rfind("system_pause", 0) == 0 || key.rfind("system_show", 0) == 0 ||
                        key.rfind("sound_", 0) == 0 || key.rfind("screen_enable", 0) == 0 ||
-                       key.rfind("screen_layer", 0) == 0) {
+                       key.rfind("screen_layer", 0) == 0 || key == "system_exact_hardware") {
                 options.check(key)->setChecked(value != 0);
             } else {
                 options.combo(key)->setCurrentIndex(static_cast<int>(value));

@@ -1,5 +1,6 @@
 // The processor: flag rules by instruction family in the Z80 flag layout, addressing and the
-// stack, cycle costs, the run slice and the undefined-opcode freeze.
+// stack, cycle costs, the run slice and the undefined-opcode freeze; the console's flag byte,
+// flag rules and HALT bug (system_exact_hardware).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "asm/gbasm.h"
 #include "machine/gbsys.h"
 #include "support/program_test.h"
+#include "ui/state_files.h"
 
 namespace kivo {
 namespace {
@@ -230,6 +232,110 @@ TEST_F(CpuTest, UndefinedOpcodeFreezesTheMachineFromTheNextSlice) {
     std::memcpy(&before, &gb.state, sizeof before);
     gb.RunSlice();
     EXPECT_EQ(std::memcmp(&before, &gb.state, sizeof before), 0);
+}
+
+// ---- the console's rules (system_exact_hardware) ----
+
+// A snippet run by the console's rules from A, a flag byte set through POP AF, and B; the result
+// is A and the flag byte PUSH AF stores. Each row is a rule the Z80 layout gets otherwise.
+TEST_F(CpuTest, ExactModeUsesTheConsolesFlagByteAndRules) {
+    const struct {
+        const char* what;
+        void (*emit)(Asm&);
+        u8 a, f, b;
+        u16 want;
+    } cases[] = {
+        {"ADD into bit 7: H only", [](Asm& a) { a.add(A, B); }, 0x7F, 0x00, 0x01, 0x8020},
+        {"ADD carry out: Z H C", [](Asm& a) { a.add(A, B); }, 0xFF, 0x00, 0x01, 0x00B0},
+        {"SBC with borrow: N H C", [](Asm& a) { a.sbc(A, B); }, 0x00, 0x10, 0x00, 0xFF70},
+        {"XOR A: Z alone", [](Asm& a) { a.xor_(A); }, 0x5A, 0x70, 0x00, 0x0080},
+        {"AND: Z H, no parity", [](Asm& a) { a.and_(B); }, 0xF0, 0x10, 0x0F, 0x00A0},
+        {"INC wraps, C kept", [](Asm& a) { a.inc(A); }, 0xFF, 0x10, 0x00, 0x00B0},
+        {"DEC to 0x7F: N H, no overflow", [](Asm& a) { a.dec(A); }, 0x80, 0x00, 0x00, 0x7F60},
+        {"RLCA clears Z", [](Asm& a) { a.rlca(); }, 0x80, 0xF0, 0x00, 0x0110},
+        {"RRA of 1 gives 0 without Z", [](Asm& a) { a.rra(); }, 0x01, 0x80, 0x00, 0x0010},
+        {"RL: Z C, no parity", [](Asm& a) { a.rl(A); }, 0x80, 0x00, 0x00, 0x0090},
+        {"SWAP of 0: Z", [](Asm& a) { a.swap(A); }, 0x00, 0x70, 0x00, 0x0080},
+        {"BIT 7 of 0x80: H, C kept", [](Asm& a) { a.bit(7, B); }, 0x00, 0x10, 0x80, 0x0030},
+        {"CPL sets N H", [](Asm& a) { a.cpl(); }, 0x55, 0x90, 0x00, 0xAAF0},
+        {"SCF keeps Z only", [](Asm& a) { a.scf(); }, 0x00, 0xE0, 0x00, 0x0090},
+        {"CCF clears H", [](Asm& a) { a.ccf(); }, 0x00, 0xB0, 0x00, 0x0080},
+        {"DAA after 0x09 + 0x01", [](Asm& a) { a.daa(); }, 0x0A, 0x00, 0x00, 0x1000},
+        {"DAA after 0x99 + 0x01", [](Asm& a) { a.daa(); }, 0x9A, 0x00, 0x00, 0x0090},
+        {"DAA after 0x10 - 0x01", [](Asm& a) { a.daa(); }, 0x0F, 0x60, 0x00, 0x0940},
+        {"ADD HL keeps Z", [](Asm& a) { a.ld(HL, 0x0FFF), a.ld(DE, 1), a.add(HL, DE); }, 0x00, 0xF0,
+         0x00, 0x00A0},
+        {"ADD SP,-1 at 0xD000: no low-byte carry", [](Asm& a) { a.add(SP, -1); }, 0x00, 0xF0, 0x00,
+         0x0000},
+        {"LD HL,SP+1 at 0xD0FF: H and C",
+         [](Asm& a) { a.ld(HL, 0xD0FF), a.ld(SP, HL), a.ldhl(1), a.ld(SP, 0xD000); }, 0x00, 0x00,
+         0x00, 0x0030},
+        {"POP AF drops the low nibble", [](Asm&) {}, 0x12, 0xFF, 0x00, 0x12F0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Asm program(0x0150);
+        program.ld(BC, c.a << 8 | c.f), program.push(BC), program.pop(AF), program.ld(B, c.b);
+        c.emit(program);
+        program.push(AF), program.pop(BC);
+        gb.system_exact_hardware = true;
+        Load(program);
+        for (int i = 0; i < 16 && gb.state.PC != program.pc(); ++i) gb.Step();
+        EXPECT_EQ(gb.state.BC, c.want);
+    }
+}
+
+// One F in GbState, two flag bytes on the stack: POP AF of the console's Z|C (0x90) is the Z80
+// layout's Z|C (0x41) inside, which the machine's own PUSH AF stores as it is.
+TEST_F(CpuTest, PushAndPopAfTranslateOnlyInExactMode) {
+    for (const bool exact : {false, true}) {
+        Asm program(0x0150);
+        program.ld(BC, 0x0090), program.push(BC), program.pop(AF), program.push(AF),
+            program.pop(DE);
+        gb.system_exact_hardware = exact;
+        Load(program);
+        Run(5);
+        EXPECT_EQ(gb.state.AF & 0xFF, exact ? 0x41 : 0x90) << exact;
+        EXPECT_EQ(gb.state.DE, 0x0090) << exact;
+    }
+}
+
+// A state saved in one mode and loaded in the other keeps Z, N, H and C: CP gives N and C (and S
+// by the machine's own rules); PUSH AF after the load shows them in the loading mode's byte.
+TEST_F(CpuTest, StateMovedBetweenModesKeepsTheFlags) {
+    Asm program(0x0150);
+    program.ld(A, 0x10), program.cp(0x20), program.push(AF), program.pop(DE);
+    std::vector<u8> rom = test::MakeRom();
+    PlaceInRom(rom, program);
+    for (const bool saved_exact : {false, true}) {
+        gb.system_exact_hardware = saved_exact;
+        Load(program);
+        Run(2);
+        TGBSYSF other;
+        other.system_exact_hardware = !saved_exact;
+        test::OpenImage(other, rom);
+        std::string error;
+        ASSERT_TRUE(LoadStateImage(other, StateFileImage(gb), "moved", &error)) << error;
+        other.Step(), other.Step();
+        EXPECT_EQ(other.state.DE & 0xFF, saved_exact ? 0x03 : 0x50) << saved_exact;
+    }
+}
+
+// HALT with IME clear and an enabled request standing: the console does not halt and reads the
+// next byte twice, so LD A,n takes its own opcode (0x3E) as n and the 0x04 after it runs as
+// INC B. The machine's own HALT just ends.
+TEST_F(CpuTest, ExactModeHaltBugReadsTheNextByteTwice) {
+    for (const bool exact : {false, true}) {
+        Asm program(0x0150);
+        program.di(), program.ld(A, 0x01), program.ldh(0xFF, A), program.ldh(0x0F, A);
+        program.ld(B, 0), program.halt(), program.ld(A, 0x04), program.nop();
+        gb.system_exact_hardware = exact;
+        Load(program);
+        for (int i = 0; i < 8 && gb.state.PC != program.pc(); ++i) gb.Step();
+        EXPECT_EQ(gb.state.PC, program.pc()) << exact;
+        EXPECT_EQ(gb.state.AF >> 8, exact ? 0x3E : 0x04) << exact;
+        EXPECT_EQ(gb.state.BC >> 8, exact ? 1 : 0) << exact;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The scanline renderer and the palettes. Each test sets registers in GbState and bytes in
-// video RAM and OAM directly, draws one line and reads the frame buffer.
+// The scanline renderer and the palettes, by the machine's own rules and by the console's
+// (exact_slice: the object limit, object order and window line counter). Each test sets registers
+// in GbState and bytes in video RAM and OAM directly, draws one line and reads the frame buffer.
 //
 // Pixels are shown as one letter per pixel: w white, l light grey, d dark grey, b black (the
 // cleared line is black too). With the identity palettes these are colour numbers 0-3.
@@ -391,6 +392,64 @@ TEST(Palettes, ColourDataWritesSetFiveBitComponentsTimesEightAndAutoIncrement) {
     TGBSYSF::WritePaletteByte(obj, &index, 0b101'00011);
     EXPECT_EQ(obj[2 * 4 + 2], 3 * 8);
     EXPECT_EQ(obj[2 * 4 + 1], 0xC0 | (5 << 3));
+}
+
+// ---- the console's rules (exact_slice) ----
+
+// Eleven objects on a line: the console draws the first ten in OAM order, one off screen (X 0)
+// among them, so object 10 is left out; the machine's own renderer draws them all.
+TEST_F(Renderer, ConsoleDrawsTenObjectsPerLineInOamOrder) {
+    SolidTile(0x8010, 3);
+    Sprite(0, 16, 0, 1);
+    for (int i = 1; i <= 10; ++i) Sprite(i, 16, static_cast<u8>(8 + 8 * i), 1);
+    for (const bool exact : {false, true}) {
+        gb->exact_slice = exact;
+        Render(0);
+        EXPECT_EQ(Shades(80, 16), Rep('b', 8) + Rep(exact ? 'w' : 'b', 8)) << exact;
+    }
+}
+
+// Object 0 at X 20 (colour 1) over object 1 at X 16 (colour 3): outside colour mode the console
+// puts the smaller X on top, in colour mode the lower index. The winner's pixel hides the loser's
+// also where the background hides the winner (behind a colour-2 background).
+TEST_F(Renderer, ConsoleOrdersOverlappingObjects) {
+    SolidTile(0x8010, 1);
+    SolidTile(0x8020, 3);
+    SolidTile(0x8030, 2);
+    GreyColourPalettes();
+    const struct {
+        bool exact, colour_mode, behind;
+        const char* want;
+    } cases[] = {{false, false, false, "l"},
+                 {true, false, false, "b"},
+                 {true, true, false, "l"},
+                 {true, false, true, "d"}};
+    for (const auto& c : cases) {
+        gb->exact_slice = c.exact;
+        s().CGB_MODE = c.colour_mode;
+        for (int column = 0; column < 32; ++column) Map(0x9800 + column, c.behind ? 3 : 0);
+        Sprite(0, 16, 20, 1);
+        Sprite(1, 16, 16, 2, c.behind ? 0x80 : 0);
+        Render(0);
+        EXPECT_EQ(Shades(20, 1), c.want) << c.exact << c.colour_mode << c.behind;
+    }
+}
+
+// The window on lines 0-1, off on 2-3, on again on line 4: the console's window goes on with its
+// own line 2 (colour 1); the machine's own takes LY - WY = 4 (colour 3).
+TEST_F(Renderer, ConsoleWindowCountsOnlyLinesWithTheWindow) {
+    TileRow(0, 0x8010, 2, 0xFF, 0x00);
+    TileRow(0, 0x8010, 4, 0xFF, 0xFF);
+    for (int column = 0; column < 32; ++column) Map(0x9C00 + column, 1);
+    s().WY = 0, s().WX = 7;
+    for (const bool exact : {false, true}) {
+        gb->exact_slice = exact;
+        for (int ly = 0; ly <= 4; ++ly) {
+            s().LCDC = (ly == 2 || ly == 3) ? kLcdcDefault : kLcdcDefault | 0x60;
+            Render(ly);
+        }
+        EXPECT_EQ(Shades(8, 1), exact ? "l" : "b") << exact;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kivo {
 namespace {
@@ -88,6 +89,17 @@ TEST_F(DebugViewTest, RegisterViewListsTwentyFieldsInDisplayOrder) {
               "AF=11B0|BC=0013|DE=00D8|HL=014D|PC=ABCD|SP=FFFE|flag_halt=1|flag_stop=0|BadOpCode=0|"
               "IME=1|hdma_active=0|CGB_MODE=1|CGB_double_speed=0|Bank_ROM0=0|Bank_ROM1=37|"
               "Bank_WRAM0=0|Bank_WRAM1=7|Bank_VRAM=1|Bank_XRAM=3|Bank_ROM_RAM_MODE=-1|");
+}
+
+// By the console's rules F shows in the console's layout (0x51, Z H C inside, is 0xB0), and a
+// last line says so.
+TEST_F(DebugViewTest, ExactModeShowsTheConsolesFlagByte) {
+    gb->state.AF = 0x1151;
+    gb->system_exact_hardware = true;
+    const std::vector<std::string> lines = RegisterLines(*gb);
+    ASSERT_EQ(lines.size(), 21u);
+    EXPECT_EQ(lines[0], "AF=11B0");
+    EXPECT_EQ(lines[20], "exact hardware: F as the console's (Z 80, N 40, H 20, C 10)");
 }
 
 }  // namespace

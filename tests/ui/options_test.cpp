@@ -74,10 +74,10 @@ TEST_F(IniFileTest, ValuesReadWithPrefixesQuotesBlanksAndAnyCase) {
     EXPECT_EQ(read, (std::vector<u32>{0, 16, 16, 25, 0, 0xFFFFFFFF, 10, 0, 1, 0, 2, 1}));
 }
 
-// The options dialog's 27 options: a new machine starts with the values the table falls back on,
+// The 28 options: a new machine starts with the values the table falls back on,
 // a fresh INI file holds the same values, and each table entry reaches a member of its own.
 TEST_F(IniFileTest, MachineDefaultsFreshIniAndTableAgree) {
-    ASSERT_EQ(Options().size(), 27u);
+    ASSERT_EQ(Options().size(), 28u);
     TGBSYSF fresh;
     ASSERT_TRUE(INIWrite(fresh, path_, &error_)) << error_;
     const std::string ini = ReadIni();
@@ -118,7 +118,7 @@ TEST_F(IniFileTest, MissingFileGivesDefaultsAndNewFileListsAllKeysInTableOrder) 
               "screen_layer_win=1\nscreen_layer_sprites=1\nscreen_filter=0\n"
               "screen_ClientColor=16711680\nJoyPad_Keys_0=39\nJoyPad_Keys_1=37\n"
               "JoyPad_Keys_2=38\nJoyPad_Keys_3=40\nJoyPad_Keys_4=87\nJoyPad_Keys_5=88\n"
-              "JoyPad_Keys_6=8\nJoyPad_Keys_7=13\n");
+              "JoyPad_Keys_6=8\nJoyPad_Keys_7=13\nsystem_exact_hardware=0\n");
 
     // Every value reads back.
     out.system_type = 0;
@@ -159,7 +159,7 @@ TEST_F(IniFileTest, WritingUpdatesLinesInPlaceAndKeepsEverythingElse) {
     ASSERT_TRUE(INIWrite(gb, path_, &error_)) << error_;
     const std::string text = ReadIni();
     EXPECT_EQ(text.rfind("[Recent]\nfile1=a.gb\n\n[OPTIONS]\nsystem_type=1\n", 0), 0u) << text;
-    EXPECT_EQ(text.substr(text.size() - 17), "JoyPad_Keys_7=13\n") << text;
+    EXPECT_EQ(text.substr(text.size() - 24), "system_exact_hardware=0\n") << text;
 }
 
 TEST_F(IniFileTest, FailedWriteReportsThePathAndKeepsTheOldFile) {
