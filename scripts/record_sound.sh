@@ -7,7 +7,9 @@
 #   scripts/record_sound.sh [-b BUILD] [-k RAW] ROM SECONDS
 #
 # BUILD defaults to build/release; RAW keeps the recording (22050 Hz, 16-bit stereo, raw).
-# KIVO_BUSY=1 keeps the other core busy meanwhile.
+# KIVO_BUSY=1 keeps the other core busy meanwhile. KIVO_PLAY=1 plays: Start, then a key of the
+# direction pad, A or B four times a second (X key events); the reference is then the blocks the
+# window handed to its sound output (KIVO_SOUND_TEE) rather than the runner's WAV.
 set -euo pipefail
 build="$(cd "$(dirname "$0")/.." && pwd)/build/release"
 keep=""
@@ -44,16 +46,33 @@ fi
 
 cp "$build/src/app/kivo" "$work/kivo"  # a fresh INI beside it: the default options
 DISPLAY=":$display" SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$work/device.raw" KIVO_NOISE_SEED=0 \
-  KIVO_SOUND_STATS=1 "$work/kivo" "$rom" 2>"$work/kivo.err" &
+  KIVO_SOUND_STATS=1 KIVO_SOUND_TEE="$work/blocks.raw" "$work/kivo" "$rom" 2>"$work/kivo.err" &
 app=$!
 pids+=($app)
-sleep "$seconds"
+if [ "${KIVO_PLAY:-0}" = 1 ]; then
+  export DISPLAY=":$display"
+  wid="$(timeout 20 xdotool search --sync --onlyvisible --name "KIVO - " | head -1)"
+  xdotool windowfocus --sync "$wid"
+  keys=(Left Right Up Down w x w x)
+  end=$((SECONDS + seconds))
+  xdotool key --delay 80 Return
+  while [ "$SECONDS" -lt "$end" ]; do
+    xdotool key --delay 80 "${keys[RANDOM % ${#keys[@]}]}"
+    sleep 0.17
+  done
+else
+  sleep "$seconds"
+fi
 kill -TERM "$app"
 wait "$app" || true
 grep "^sound:" "$work/kivo.err" || true
 [ -n "$keep" ] && cp "$work/device.raw" "$keep"
 
+if [ "${KIVO_PLAY:-0}" = 1 ]; then
+  "$build/tests/kivo_sound_compare" "$work/blocks.raw" "$work/device.raw"
+  exit
+fi
 # The same console time and more: the comparison stops where the recording does.
 "$build/src/cli/kivo-run" --slices $(((seconds + 4) * 16)) --seed 0 --wav "$work/runner.wav" \
   "$rom" >/dev/null
-"$build/bench/kivo_sound_compare" "$work/runner.wav" "$work/device.raw"
+"$build/tests/kivo_sound_compare" "$work/runner.wav" "$work/device.raw"

@@ -125,22 +125,30 @@ void MeasureSound() {
     const double device_ms = output.device_buffer_bytes() / 4 * 1000.0 / 22050;
     output.PlaySound();
     std::vector<u8> block(SoundStream::kBlockBytes, 0);
-    // Blocks at real-time pace (one every 92.9 ms), each up to 8 ms late.
+    // Blocks at real-time pace (one every 92.9 ms), each up to 8 ms late; after each, the time
+    // until the callback hands the block's first frame to the device.
+    std::vector<double> took;
     const auto start = Clock::now();
-    for (int i = 0; i < 50; ++i) {
-        std::this_thread::sleep_until(start + std::chrono::microseconds(92880 * i + 1000 * (i % 9)));
+    for (int i = 0; i < 60; ++i) {
+        std::this_thread::sleep_until(start +
+                                      std::chrono::microseconds(92880 * i + 1000 * (i % 9)));
+        const auto handed = Clock::now();
         output.StreamSoundBlock(block.data());
+        const std::uint64_t first = output.stream().last_block_position();
+        while (output.stream().read_position() <= first) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        if (i >= 10) took.push_back(Ms(Clock::now() - handed));  // once the steering settled
     }
     output.StopSound();
+    std::sort(took.begin(), took.end());
     const SoundStream::Stats& s = output.stream().stats();
-    const double ms_per_frame = 1000.0 / SoundStream::kRate;
     std::printf(
-        "sound: device buffer %u bytes (%.1f ms); a block waits for the device mean %.1f ms, "
-        "most %.1f ms; %llu resyncs, %llu dropped\n",
-        output.device_buffer_bytes(), device_ms,
-        s.fill_sum / static_cast<double>(s.blocks - s.dropped) * ms_per_frame,
-        s.max_fill * ms_per_frame,
-        static_cast<unsigned long long>(s.resyncs), static_cast<unsigned long long>(s.dropped));
+        "sound: device buffer %u bytes (%.1f ms); a block reaches the device after median %.1f "
+        "ms, worst %.1f ms; %llu resyncs, %llu dropped; target %.0f frames\n",
+        output.device_buffer_bytes(), device_ms, took[took.size() / 2], took.back(),
+        static_cast<unsigned long long>(s.resyncs), static_cast<unsigned long long>(s.dropped),
+        output.stream().target());
 }
 
 }  // namespace

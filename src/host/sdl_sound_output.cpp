@@ -18,15 +18,14 @@ double Now() {
 void ReportStats(const SoundStream::Stats& s) {
     const double ms_per_frame = 1000.0 / SoundStream::kRate;
     const std::uint64_t written = s.blocks - s.dropped;
-    std::fprintf(stderr,
-                 "sound: %llu blocks, %llu dropped, %llu resyncs, %llu resampled; waiting ahead "
-                 "of a block: mean %.1f ms, most %.1f ms\n",
-                 static_cast<unsigned long long>(s.blocks),
-                 static_cast<unsigned long long>(s.dropped),
-                 static_cast<unsigned long long>(s.resyncs),
-                 static_cast<unsigned long long>(s.stretched),
-                 written ? s.fill_sum / static_cast<double>(written) * ms_per_frame : 0.0,
-                 s.max_fill * ms_per_frame);
+    std::fprintf(
+        stderr,
+        "sound: %llu blocks, %llu dropped, %llu resyncs, %llu resampled; waiting ahead "
+        "of a block: mean %.1f ms, most %.1f ms\n",
+        static_cast<unsigned long long>(s.blocks), static_cast<unsigned long long>(s.dropped),
+        static_cast<unsigned long long>(s.resyncs), static_cast<unsigned long long>(s.stretched),
+        written ? s.fill_sum / static_cast<double>(written) * ms_per_frame : 0.0,
+        s.max_fill * ms_per_frame);
 }
 
 }  // namespace
@@ -58,6 +57,9 @@ bool SdlSoundOutput::InitSound() {
     if (device == 0) return fail(kSdlOpenMessage);
     device_ = device;
     device_buffer_bytes_ = static_cast<std::uint32_t>(have.samples) * SoundStream::kFrameBytes;
+    // KIVO_SOUND_TEE=FILE: every block handed over is also appended to FILE, raw, so that what
+    // reached the device can be held to what the machine made while someone plays.
+    if (const char* tee = std::getenv("KIVO_SOUND_TEE")) tee_ = std::fopen(tee, "wb");
     ready_.store(true, std::memory_order_release);
     gb_.sound_ready = true;
     return true;
@@ -65,11 +67,13 @@ bool SdlSoundOutput::InitSound() {
 
 void SdlSoundOutput::Callback(void* self, std::uint8_t* stream, int length) {
     if (length <= 0) return;
-    static_cast<SdlSoundOutput*>(self)->stream_.Play(stream, static_cast<std::uint32_t>(length), Now());
+    static_cast<SdlSoundOutput*>(self)->stream_.Play(stream, static_cast<std::uint32_t>(length),
+                                                     Now());
 }
 
 void SdlSoundOutput::StreamSoundBlock(const std::uint8_t* block) {
     if (!ready()) return;
+    if (tee_ && stream_.playing()) std::fwrite(block, 1, SoundStream::kBlockBytes, tee_);
     stream_.StreamBlock(block, Now());
 }
 
@@ -91,6 +95,10 @@ void SdlSoundOutput::ReleaseSound() {
         device_ = 0;
         // KIVO_SOUND_STATS=1: how the stream went, for measuring the live sound.
         if (std::getenv("KIVO_SOUND_STATS")) ReportStats(stream_.stats());
+    }
+    if (tee_) {
+        std::fclose(tee_);
+        tee_ = nullptr;
     }
     if (subsystem_) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);

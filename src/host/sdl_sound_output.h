@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 
 #include "host/sound_stream.h"
 #include "machine/gbsys.h"
@@ -49,6 +50,7 @@ class SdlSoundOutput : public SoundOutput {
     SoundStream stream_;
     std::uint32_t device_ = 0;  // SDL_AudioDeviceID
     std::uint32_t device_buffer_bytes_ = 0;
+    std::FILE* tee_ = nullptr;  // KIVO_SOUND_TEE
     bool subsystem_ = false;
     std::atomic<bool> ready_{false};
 };

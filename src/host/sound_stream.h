@@ -102,7 +102,7 @@ class SoundStream {
     // Each slot: the low 32 bits of the stream position it was written for, then the frame.
     std::array<std::atomic<std::uint64_t>, kFrames> slots_{};
     std::atomic<std::uint64_t> read_{0};
-    std::atomic<double> pull_time_{0};         // when the device last pulled
+    std::atomic<double> pull_time_{0};           // when the device last pulled
     std::atomic<std::uint32_t> pull_frames_{0};  // how many frames it took then
     std::atomic<std::uint64_t> write_{0};
     std::atomic<bool> playing_{false};

@@ -2,8 +2,10 @@
 // device's stream (SDL's disk driver: 22050 Hz, 16-bit signed, stereo) against the runner's WAV of
 // the same cartridge.
 //
-//   kivo_sound_compare REFERENCE.wav RECORDING.raw [MIN_INTACT_PERCENT]
+//   kivo_sound_compare REFERENCE.wav|REFERENCE.raw RECORDING.raw [MIN_INTACT_PERCENT]
 //
+// The reference may also be the raw blocks the window handed to its sound output
+// (KIVO_SOUND_TEE), for a run that someone plays.
 // - Every non-silent 512-frame chunk of the reference, from its first sound to where the
 //   recording ends, is looked for in the recording in order, near where the chunk before it was
 //   found (or further on, after a gap). A chunk is intact where it differs from the recording by
@@ -155,7 +157,9 @@ int main(int argc, char** argv) {
     }
     const double min_percent = argc > 3 ? std::atof(argv[3]) : 99;
     std::vector<Frame> ref, rec;
-    if (!ReadFrames(argv[1], 44, &ref) || !ReadFrames(argv[2], 0, &rec)) {
+    const std::string reference = argv[1];
+    const bool wav = reference.size() > 4 && reference.substr(reference.size() - 4) == ".wav";
+    if (!ReadFrames(argv[1], wav ? 44 : 0, &ref) || !ReadFrames(argv[2], 0, &rec)) {
         std::fprintf(stderr, "kivo_sound_compare: cannot read the files\n");
         return 2;
     }
@@ -171,7 +175,8 @@ int main(int argc, char** argv) {
     long expected = -1;  // where the next chunk should start in the recording
     for (std::size_t at = first; at + kChunk <= ref.size(); at += kChunk) {
         // The recording stopped somewhere in the reference: count up to a block before its end.
-        if (expected >= 0 && expected + static_cast<long>(kChunk + 2048) > static_cast<long>(rec.size())) {
+        if (expected >= 0 &&
+            expected + static_cast<long>(kChunk + 2048) > static_cast<long>(rec.size())) {
             break;
         }
         bool quiet = true;
