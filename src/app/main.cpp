@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/player_hotkeys.h"
 #include "ui/ini_location.h"
 #include "ui/kivo_args.h"
 #include "ui/window_texts.h"
@@ -104,11 +105,8 @@ int main(int argc, char** argv) {
     setup.ini_path = kivo::ChooseIniPath(QApplication::applicationFilePath().toStdString());
     kivo::TMainWnd window(setup);
     CloseOnQuitSignals(window);
-    if (args.fullscreen) {
-        window.showFullScreen();
-    } else {
-        window.show();
-    }
+    window.show();
+    if (args.fullscreen) window.hotkeys().SetFullScreen(true);
     if (!args.rom.empty()) window.OpenRomPath(args.rom);
     return app.exec();
 }

@@ -51,6 +51,21 @@ void ScreenView::RepaintRequested() {
     update();
 }
 
+void ScreenView::CopyLastFrame(std::uint8_t* out) const {
+    std::lock_guard lock(mutex_);
+    std::memcpy(out, incoming_.constBits(), incoming_.sizeInBytes());
+}
+
+void ScreenView::ShowFrame(const std::uint8_t* pixels) {
+    {
+        std::lock_guard lock(mutex_);
+        std::memcpy(incoming_.bits(), pixels, incoming_.sizeInBytes());
+        std::memcpy(shown_.bits(), pixels, shown_.sizeInBytes());
+        has_picture_ = true;
+    }
+    update();
+}
+
 void ScreenView::SetBackground(std::uint32_t c) {
     background_ = QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
     update();
