@@ -4,8 +4,10 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -24,6 +26,8 @@ namespace {
 
 // A held rewind key steps back one snapshot this often (real time).
 constexpr int kRewindStepMs = 1000 / 15;
+// A release of the rewind key followed by a press within this time is the keyboard's repeat.
+constexpr int kRepeatGapMs = 40;
 
 }  // namespace
 
@@ -46,6 +50,10 @@ PlayerHotkeys::PlayerHotkeys(TMainWnd& window, QtPresenter& presenter, Pacer& pa
     rewind_timer_ = new QTimer(this);
     rewind_timer_->setInterval(kRewindStepMs);
     connect(rewind_timer_, &QTimer::timeout, this, &PlayerHotkeys::StepBack);
+    rewind_release_ = new QTimer(this);
+    rewind_release_->setSingleShot(true);
+    rewind_release_->setInterval(kRepeatGapMs);
+    connect(rewind_release_, &QTimer::timeout, this, &PlayerHotkeys::EndRewind);
     // On the worker, after each slice: copying the state and the last picture allocates nothing.
     window.worker().after_slice = [this] {
         if (u8* picture = ring_.AfterSlice(window_.machine())) {
@@ -96,7 +104,9 @@ void PlayerHotkeys::KeyReleased(QKeyEvent* event) {
     const u32 code = VirtualKeyCode(event->key(), event->modifiers());
     const HotkeyAction action = FindHotkey(window_.machine(), code, false);
     if (action.hotkey == Hotkey::kFastForward) SetFastForward(false);
-    if (action.hotkey == Hotkey::kRewind) EndRewind();
+    // A key the X server repeats sends a release and a press each time; the toolkit marks them
+    // as a repeat only when it sees both at once. A rewind ends once no press follows soon.
+    if (action.hotkey == Hotkey::kRewind && rewinding_) rewind_release_->start();
 }
 
 // ---- fast-forward and rewind ----
@@ -109,6 +119,11 @@ void PlayerHotkeys::SetFastForward(bool on) {
 }
 
 void PlayerHotkeys::BeginRewind() {
+    if (rewind_release_->isActive()) {
+        // The release was the keyboard's repeat: the key is still held.
+        rewind_release_->stop();
+        return;
+    }
     if (rewinding_ || !window_.machine().rom_open) return;
     rewinding_ = true;
     rewind_steps_ = 0;
@@ -121,6 +136,7 @@ void PlayerHotkeys::StepBack() {
     if (const u8* picture = ring_.StepBack(window_.machine())) {
         ++rewind_steps_;
         window_.screen().ShowFrame(picture);
+        window_.UpdateSS();
     }
 }
 
@@ -128,7 +144,10 @@ void PlayerHotkeys::EndRewind() {
     if (!rewinding_) return;
     rewinding_ = false;
     rewind_timer_->stop();
+    rewind_release_->stop();
     window_.worker().ThreadContinue1();
+    // Once the worker runs again, so that the status does not read "Stopped" for a second.
+    QTimer::singleShot(150, &window_, [this] { window_.UpdateSS(); });
 }
 
 // ---- quick slots ----
@@ -182,7 +201,11 @@ void PlayerHotkeys::Screenshot() {
         const std::string path = FreeScreenshotPath(folder, name);
         if (WriteFileSafely(path, png.constData(), static_cast<std::size_t>(png.size()), &error)) {
             last_screenshot_ = path;
-            return Flash("Screenshot " + path);
+            // Beside the ROM the name says enough; elsewhere the player needs the folder too.
+            const bool beside_rom =
+                folder == ScreenshotFolders(gb.rom_file_name, nullptr, nullptr)[0];
+            return Flash("Screenshot " +
+                         (beside_rom ? std::filesystem::path(path).filename().string() : path));
         }
     }
     window_.ShowErrorMessage(error);
@@ -197,9 +220,16 @@ void PlayerHotkeys::SetFullScreen(bool on) {
     window_.statusBar()->setVisible(!on);
     presenter_.SetFullScreen(on);
     if (on) {
+        normal_geometry_ = window_.geometry();
         window_.showFullScreen();
+        // A window manager makes the window cover the screen; without one (a bare X server)
+        // nothing would, so the window takes the screen's rectangle itself.
+        if (const QScreen* display = window_.QWidget::screen()) {
+            window_.setGeometry(display->geometry());
+        }
     } else {
         window_.showNormal();
+        window_.setGeometry(normal_geometry_);
     }
 }
 
@@ -212,6 +242,14 @@ void PlayerHotkeys::Flash(const std::string& text) {
 }
 
 std::string PlayerHotkeys::StatusLine(const std::string& usual) const {
+    if (rewinding_) {
+        // The held machine would read "Stopped". Each step is a quarter console second.
+        const int quarters = rewind_steps_;
+        char text[64];
+        std::snprintf(text, sizeof text, "Rewinding... %d.%02d s back", quarters / 4,
+                      quarters % 4 * 25);
+        return text;
+    }
     return flash_.Text(usual, clock_.elapsed());
 }
 

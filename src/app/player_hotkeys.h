@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QRect>
 #include <string>
 
 #include "ui/hotkeys.h"
@@ -65,11 +66,13 @@ class PlayerHotkeys : public QObject {
     StatusFlash flash_;
     QElapsedTimer clock_;
     QTimer* rewind_timer_ = nullptr;
+    QTimer* rewind_release_ = nullptr;  // ends the rewind unless the key is pressed again
     bool fast_forward_ = false;
     bool rewinding_ = false;
     bool full_screen_ = false;
     int rewind_steps_ = 0;
     std::string last_screenshot_;
+    QRect normal_geometry_;  // the window's place before full screen
 };
 
 }  // namespace kivo

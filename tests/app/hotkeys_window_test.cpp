@@ -84,7 +84,7 @@ TEST_F(HotkeysWindowTest, QuickSlotsAndScreenshotUnlessTheKeyIsBound) {
     EXPECT_EQ(std::filesystem::path(shot).parent_path(),
               std::filesystem::path(Path("")).parent_path());
     EXPECT_EQ(shot.rfind(Path("game-"), 0), 0u) << shot;
-    EXPECT_NE(Status().find(shot), std::string::npos);
+    EXPECT_EQ(Status(), "Screenshot " + std::filesystem::path(shot).filename().string());
     const QImage png(QString::fromStdString(shot));
     ASSERT_EQ(png.size(), QSize(160, 144));
     EXPECT_EQ(png.convertToFormat(QImage::Format_RGB32),
@@ -126,7 +126,7 @@ TEST_F(HotkeysWindowTest, FastForwardThenRewindTwoSecondsAndResume) {
     const int back = (before - rewound + 0x10000) & 0xFFFF;
     EXPECT_GE(back, static_cast<int>((steps - 1) * 14.9));
     EXPECT_LE(back, static_cast<int>(steps * 14.9) + 6);
-    EXPECT_FALSE(hotkeys().rewinding());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !hotkeys().rewinding(); }, 1000));
     EXPECT_TRUE(
         WaitForMachine([&] { return window->machine().memory.wram[0] != (rewound & 0xFF); }));
 }
