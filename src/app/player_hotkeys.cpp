@@ -136,7 +136,7 @@ void PlayerHotkeys::StepBack() {
     if (const u8* picture = ring_.StepBack(window_.machine())) {
         ++rewind_steps_;
         window_.screen().ShowFrame(picture);
-        window_.UpdateSS();
+        ShowStatus();
     }
 }
 
@@ -147,7 +147,7 @@ void PlayerHotkeys::EndRewind() {
     rewind_release_->stop();
     window_.worker().ThreadContinue1();
     // Once the worker runs again, so that the status does not read "Stopped" for a second.
-    QTimer::singleShot(150, &window_, [this] { window_.UpdateSS(); });
+    QTimer::singleShot(150, &window_, [this] { ShowStatus(); });
 }
 
 // ---- quick slots ----
@@ -231,14 +231,23 @@ void PlayerHotkeys::SetFullScreen(bool on) {
         window_.showNormal();
         window_.setGeometry(normal_geometry_);
     }
+    ShowStatus();
 }
 
 // ---- the status bar ----
 
 void PlayerHotkeys::Flash(const std::string& text) {
     flash_.Show(text, clock_.elapsed());
+    ShowStatus();
+    QTimer::singleShot(StatusFlash::kShowMs + 50, &window_, [this] { ShowStatus(); });
+}
+
+void PlayerHotkeys::ShowStatus() {
     window_.UpdateSS();
-    QTimer::singleShot(StatusFlash::kShowMs + 50, &window_, [this] { window_.UpdateSS(); });
+    // Full screen has no status bar: the passing messages show over the picture.
+    const std::string passing = full_screen_ ? StatusLine({}) : std::string();
+    window_.screen().SetOverlay(
+        QString::fromUtf8(passing.data(), static_cast<qsizetype>(passing.size())));
 }
 
 std::string PlayerHotkeys::StatusLine(const std::string& usual) const {

@@ -58,6 +58,8 @@ class PlayerHotkeys : public QObject {
     void KeyReleased(QKeyEvent* event);
     void StepBack();
     void Flash(const std::string& text);
+    // Refreshes the status bar, and in full screen the message over the picture.
+    void ShowStatus();
 
     TMainWnd& window_;
     QtPresenter& presenter_;

@@ -38,6 +38,9 @@ class ScreenView : public QWidget {
     // rewound machine's picture).
     void ShowFrame(const std::uint8_t* pixels);
     void SetBackground(std::uint32_t windows_color);  // 0x00BBGGRR
+    // A line of text over the bottom of the picture (full screen's status); empty for none.
+    void SetOverlay(const QString& text);
+    const QString& overlay() const { return overlay_; }
     // Forgets the picture: the area shows the background only (a closed ROM).
     void ClearPicture();
     bool has_picture() const;
@@ -62,6 +65,7 @@ class ScreenView : public QWidget {
     std::uint32_t filter_ = 0;
     bool has_picture_ = false;
     QColor background_;
+    QString overlay_;
     std::atomic<int> width_{0};
     std::atomic<int> height_{0};
     std::atomic<bool> repaint_pending_{false};
