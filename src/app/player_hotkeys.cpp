@@ -194,16 +194,17 @@ void PlayerHotkeys::Screenshot() {
     localtime_r(&now, &local);
     const std::string name = ScreenshotName(gb.rom_file_name, local);
     std::string error;
-    for (const std::string& folder : ScreenshotFolders(
-             gb.rom_file_name, std::getenv("XDG_PICTURES_DIR"), std::getenv("HOME"))) {
+    const std::vector<std::string> folders =
+        ScreenshotFolders(gb.rom_file_name, std::getenv("XDG_PICTURES_DIR"), std::getenv("HOME"));
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        const bool beside_rom = i == 0;
+        // The pictures folder is made when missing; a ROM's folder that is gone stays gone.
         std::error_code ec;
-        std::filesystem::create_directories(folder, ec);
-        const std::string path = FreeScreenshotPath(folder, name);
+        if (!beside_rom) std::filesystem::create_directories(folders[i], ec);
+        const std::string path = FreeScreenshotPath(folders[i], name);
         if (WriteFileSafely(path, png.constData(), static_cast<std::size_t>(png.size()), &error)) {
             last_screenshot_ = path;
             // Beside the ROM the name says enough; elsewhere the player needs the folder too.
-            const bool beside_rom =
-                folder == ScreenshotFolders(gb.rom_file_name, nullptr, nullptr)[0];
             return Flash("Screenshot " +
                          (beside_rom ? std::filesystem::path(path).filename().string() : path));
         }

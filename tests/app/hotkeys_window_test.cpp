@@ -101,6 +101,18 @@ TEST_F(HotkeysWindowTest, QuickSlotsAndScreenshotUnlessTheKeyIsBound) {
     EXPECT_FALSE(std::filesystem::exists(Path("game.3.kivostate")));
     EXPECT_FALSE(hotkeys().fast_forward());
     EXPECT_EQ(Held([&] { return window->machine().state.joy_btn & 0x9; }), 0);
+
+    // The ROM's folder is gone: the screenshot goes to the pictures folder, which is made; the
+    // ROM's folder is not made again.
+    std::filesystem::create_directories(Path("roms"));
+    std::filesystem::copy_file(Path("game.gb"), Path("roms/game.gb"));
+    window->OpenRomPath(Path("roms/game.gb"));
+    std::filesystem::remove_all(Path("roms"));
+    qputenv("XDG_PICTURES_DIR", QByteArray::fromStdString(Path("pics")));
+    Key(Qt::Key_F12);
+    qunsetenv("XDG_PICTURES_DIR");
+    EXPECT_EQ(std::filesystem::path(hotkeys().last_screenshot()).parent_path(), Path("pics"));
+    EXPECT_FALSE(std::filesystem::exists(Path("roms")));
 }
 
 TEST_F(HotkeysWindowTest, FastForwardThenRewindTwoSecondsAndResume) {
@@ -112,8 +124,8 @@ TEST_F(HotkeysWindowTest, FastForwardThenRewindTwoSecondsAndResume) {
     EXPECT_GT(fast, 3 * normal);
     QTest::keyRelease(window.get(), Qt::Key_Tab);
     EXPECT_LT(FramesIn(500), 40u);
-    // Far more than ten console seconds have run: the ring is full.
-    EXPECT_EQ(Held([&] { return hotkeys().ring().size(); }), 40);
+    // Snapshots of more than the two seconds to go back (on a fast host the ring is full).
+    ASSERT_TRUE(WaitForMachine([&] { return hotkeys().ring().size() >= 12; }));
 
     const int before = Counter();
     QTest::keyPress(window.get(), Qt::Key_QuoteLeft);
@@ -124,7 +136,7 @@ TEST_F(HotkeysWindowTest, FastForwardThenRewindTwoSecondsAndResume) {
     // Each step is a quarter second, 14.9 frames; the first goes back to the newest snapshot,
     // at most a quarter second old.
     const int back = (before - rewound + 0x10000) & 0xFFFF;
-    EXPECT_GE(back, static_cast<int>((steps - 1) * 14.9));
+    EXPECT_GE(back, static_cast<int>((steps - 1) * 14.9) - 2);
     EXPECT_LE(back, static_cast<int>(steps * 14.9) + 6);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !hotkeys().rewinding(); }, 1000));
     EXPECT_TRUE(
