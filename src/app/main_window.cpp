@@ -191,6 +191,7 @@ void TMainWnd::FormCreate() {
 void TMainWnd::FormDestroy() {
     if (destroyed_) return;
     destroyed_ = true;
+    hotkeys_->Stop();
     thread_->ThreadPause1();
     if (sound_) sound_->StopSound();
     CloseCurrentRom();

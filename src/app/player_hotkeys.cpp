@@ -62,6 +62,12 @@ PlayerHotkeys::PlayerHotkeys(TMainWnd& window, QtPresenter& presenter, Pacer& pa
     };
 }
 
+void PlayerHotkeys::Stop() {
+    window_.removeEventFilter(this);
+    SetFastForward(false);
+    EndRewind();
+}
+
 bool PlayerHotkeys::eventFilter(QObject* watched, QEvent* event) {
     if (watched != &window_) return false;
     switch (event->type()) {

@@ -36,6 +36,9 @@ class PlayerHotkeys : public QObject {
     void Screenshot();
     void SetFullScreen(bool on);
 
+    // Shutdown, before the worker ends: a held fast-forward or rewind ends, and keys and window
+    // events are no longer watched.
+    void Stop();
     // A cartridge was opened or closed: its snapshots no longer apply. Worker held.
     void ForgetRom() { ring_.Clear(); }
     // The status bar's line: a hotkey's message for two seconds, else `usual`.
