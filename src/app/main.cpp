@@ -1,4 +1,5 @@
-// kivo: the desktop program. `kivo [ROM]` opens the window, and the ROM when one is named.
+// kivo: the desktop program. `kivo [--fullscreen] [ROM]` opens the window, and the ROM when one
+// is named; `kivo --help` and `kivo --version` answer without a display.
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -7,9 +8,14 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "app/main_window.h"
+#include "app/player_hotkeys.h"
 #include "ui/ini_location.h"
+#include "ui/kivo_args.h"
 #include "ui/window_texts.h"
 
 namespace {
@@ -40,23 +46,67 @@ void CloseOnQuitSignals(QWidget& window) {
     sigaction(SIGINT, &action, nullptr);
 }
 
+bool HasEnv(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+// The toolkit's messages while it connects to the display: held back, and when it gives up (a
+// fatal message, which would abort) replaced by one line and exit status 1.
+std::vector<std::string> startup_messages;
+
+void StartupMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type != QtFatalMsg) {
+        startup_messages.push_back(text.toStdString());
+        return;
+    }
+    const char* display = std::getenv("DISPLAY");
+    std::fprintf(stderr, "kivo: cannot open the display%s%s\n", display ? " " : "",
+                 display ? display : "");
+    std::_Exit(1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    kivo::KivoArgs args;
+    std::string error;
+    if (!kivo::ParseKivoArgs(words, &args, &error)) {
+        std::fprintf(stderr, "kivo: %s\nusage: kivo [--fullscreen] [ROM]; kivo --help\n",
+                     error.c_str());
+        return 2;
+    }
+    if (args.help) {
+        std::fputs(kivo::KivoHelpText().c_str(), stdout);
+        return 0;
+    }
+    if (args.version) {
+        std::printf("kivo %s\n", KIVO_VERSION);
+        return 0;
+    }
+    // With neither an X nor a Wayland display, nor a platform chosen by hand (offscreen), the
+    // toolkit could only abort.
+    if (!HasEnv("DISPLAY") && !HasEnv("WAYLAND_DISPLAY") && !HasEnv("QT_QPA_PLATFORM")) {
+        std::fprintf(stderr, "kivo: no display to open (DISPLAY and WAYLAND_DISPLAY are unset)\n");
+        return 1;
+    }
+
+    qInstallMessageHandler(StartupMessages);
     QApplication app(argc, argv);
+    qInstallMessageHandler(nullptr);
+    for (const std::string& message : startup_messages) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+    }
     QApplication::setApplicationName(kivo::kAppTitle);
     QApplication::setWindowIcon(QIcon(":/kivo.svg"));
 
-    const QStringList args = QApplication::arguments();
-    if (args.size() > 2) {
-        std::fprintf(stderr, "usage: kivo [ROM]\n");
-        return 2;
-    }
     kivo::TMainWnd::Setup setup;
     setup.ini_path = kivo::ChooseIniPath(QApplication::applicationFilePath().toStdString());
     kivo::TMainWnd window(setup);
     CloseOnQuitSignals(window);
     window.show();
-    if (args.size() == 2) window.OpenRomPath(args[1].toStdString());
+    if (args.fullscreen) window.hotkeys().SetFullScreen(true);
+    if (!args.rom.empty()) window.OpenRomPath(args.rom);
     return app.exec();
 }

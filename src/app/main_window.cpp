@@ -23,6 +23,7 @@
 #include "app/about_box.h"
 #include "app/debug_window.h"
 #include "app/options_dialog.h"
+#include "app/player_hotkeys.h"
 #include "app/qt_presenter.h"
 #include "app/screen_view.h"
 #include "app/vk_keys.h"
@@ -44,18 +45,9 @@ namespace {
 constexpr const char* kRomFilter = "GameBoy ROM  (*.gb *.gbc *.cgb *.sgb);;All Files (*)";
 constexpr const char* kStateFilter = "State File (*.kivostate)";
 
-// Each memory file's region name (in its commands and filter) and extension.
-const char* RegionName(MemoryRegion region) {
-    switch (region) {
-        case MemoryRegion::XRAM: return "XRAM";
-        case MemoryRegion::VRAM: return "VRAM";
-        case MemoryRegion::WRAM: return "WRAM";
-    }
-    return "";
-}
-
+// Each memory file's filter names its region and extension.
 QString RegionFilter(MemoryRegion region) {
-    const QString name = QString::fromLatin1(RegionName(region));
+    const QString name = QString::fromLatin1(MemoryRegionName(region));
     return name + " (*.kivo" + name.toLower() + ")";
 }
 
@@ -178,6 +170,7 @@ void TMainWnd::FormCreate() {
     presenter_ = std::make_unique<QtPresenter>(*gb_, *screen_, *pacer_);
     gb_->presenter = presenter_.get();
     presenter_->InitVideo();
+    hotkeys_ = new PlayerHotkeys(*this, *presenter_, *pacer_);
     if (setup_.sound) {
         sound_ = std::make_unique<SdlSoundOutput>(*gb_);
         gb_->sound_output = sound_.get();
@@ -205,6 +198,7 @@ void TMainWnd::FormCreate() {
 void TMainWnd::FormDestroy() {
     if (destroyed_) return;
     destroyed_ = true;
+    hotkeys_->Stop();
     thread_->ThreadPause1();
     if (sound_) sound_->StopSound();
     CloseCurrentRom();
@@ -256,6 +250,7 @@ void TMainWnd::Paused(const std::function<void()>& command) {
 
 void TMainWnd::CloseCurrentRom() {
     if (!gb_->rom_open) return;
+    hotkeys_->ForgetRom();
     std::string error;
     if (!CloseRomFile(*gb_, &error)) ShowErrorMessage(error);
 }
@@ -265,6 +260,7 @@ void TMainWnd::OpenRom(const std::string& path) {
     std::string warning;
     // The open cartridge's battery file is named after its own file, still in rom_file_name;
     // OpenRomFile saves it there before it takes the new name.
+    hotkeys_->ForgetRom();
     if (!OpenRomFile(*gb_, path, &error, &warning)) {
         ShowErrorMessage(error);
         return;
@@ -389,8 +385,8 @@ void TMainWnd::SaveState1Click() {
 
 void TMainWnd::OpenMemory1Click(MemoryRegion region) {
     Paused([this, region] {
-        const QString chosen =
-            ChooseOpenFile(QString("Open %1...").arg(RegionName(region)), RegionFilter(region));
+        const QString chosen = ChooseOpenFile(QString("Open %1...").arg(MemoryRegionName(region)),
+                                              RegionFilter(region));
         if (chosen.isEmpty()) return;
         std::string error;
         if (!LoadMemory(*gb_, region, chosen.toStdString(), &error)) ShowErrorMessage(error);
@@ -400,7 +396,7 @@ void TMainWnd::OpenMemory1Click(MemoryRegion region) {
 void TMainWnd::SaveMemory1Click(MemoryRegion region) {
     Paused([this, region] {
         const std::string path = ChooseSavePath(
-            QString("Save %1...").arg(RegionName(region)), RegionFilter(region),
+            QString("Save %1...").arg(MemoryRegionName(region)), RegionFilter(region),
             [region](const std::string& chosen) { return MemoryPathFor(region, chosen); });
         if (path.empty()) return;
         std::string error;
@@ -481,9 +477,9 @@ QString TMainWnd::status_text() const {
 }
 
 void TMainWnd::UpdateSS() {
-    status_label_->setText(
-        FromUtf8(StatusText({thread_->running.load(), thread_->user_pause(),
-                             thread_->perf_speed.load(), thread_->perf_fps.load()})));
+    status_label_->setText(FromUtf8(
+        hotkeys_->StatusLine(StatusText({thread_->running.load(), thread_->user_pause(),
+                                         thread_->perf_speed.load(), thread_->perf_fps.load()}))));
 }
 
 void TMainWnd::MsgWrongCR() {

@@ -28,6 +28,7 @@ class QTimer;
 namespace kivo {
 
 class GameControllers;
+class PlayerHotkeys;
 class QtPresenter;
 class TDebugWnd1;
 class TOptionsDlg1;
@@ -89,6 +90,7 @@ class TMainWnd : public QMainWindow {
     TGBSYSF& machine() { return *gb_; }
     TSystemThread& worker() { return *thread_; }
     ScreenView& screen() { return *screen_; }
+    PlayerHotkeys& hotkeys() { return *hotkeys_; }
     QString status_text() const;
     QAction* pause_action() const { return pause_action_; }
     TOptionsDlg1& options_dialog() { return *options_dlg_; }
@@ -148,6 +150,7 @@ class TMainWnd : public QMainWindow {
     QAction* pause_action_ = nullptr;
     TOptionsDlg1* options_dlg_ = nullptr;
     TDebugWnd1* debug_wnd_ = nullptr;
+    PlayerHotkeys* hotkeys_ = nullptr;  // a child: it outlives the worker's loop
     bool destroyed_ = false;
     bool sized_ = false;
 };

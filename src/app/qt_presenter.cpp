@@ -13,7 +13,8 @@ void QtPresenter::UpdateDestRect() {
     // The view is the client area without the status bar, so its own rectangle with a status bar
     // of height 0 gives the same picture place as the whole client area with the bar.
     const Rect client{0, 0, view_.client_width(), view_.client_height()};
-    const Rect dest = ComputeDestRect(client, 0, gb_.screen_size.load());
+    const Rect dest = full_screen_.load() ? ComputeFullScreenRect(client)
+                                          : ComputeDestRect(client, 0, gb_.screen_size.load());
     gb_.dest_rect[0] = dest.left;
     gb_.dest_rect[1] = dest.top;
     gb_.dest_rect[2] = dest.right;

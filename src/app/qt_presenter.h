@@ -25,10 +25,18 @@ class QtPresenter : public VideoPresenter {
     void PresentFrame() override;
     void ReleaseVideo() override;
 
+    // Full screen: the picture fills the screen as far as its aspect allows, whatever the
+    // chosen size. Any thread; takes effect at the next present.
+    void SetFullScreen(bool on) {
+        full_screen_.store(on);
+        gb_.dest_rect_dirty = true;
+    }
+
   private:
     TGBSYSF& gb_;
     ScreenView& view_;
     Pacer& pacer_;
+    std::atomic<bool> full_screen_{false};
 };
 
 }  // namespace kivo

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QPainter>
 #include <QResizeEvent>
+#include <algorithm>
 #include <cstring>
 
 #include "machine/layout.h"
@@ -51,6 +52,27 @@ void ScreenView::RepaintRequested() {
     update();
 }
 
+void ScreenView::CopyLastFrame(std::uint8_t* out) const {
+    std::lock_guard lock(mutex_);
+    std::memcpy(out, incoming_.constBits(), incoming_.sizeInBytes());
+}
+
+void ScreenView::ShowFrame(const std::uint8_t* pixels) {
+    {
+        std::lock_guard lock(mutex_);
+        std::memcpy(incoming_.bits(), pixels, incoming_.sizeInBytes());
+        std::memcpy(shown_.bits(), pixels, shown_.sizeInBytes());
+        has_picture_ = true;
+    }
+    update();
+}
+
+void ScreenView::SetOverlay(const QString& text) {
+    if (text == overlay_) return;
+    overlay_ = text;
+    update();
+}
+
 void ScreenView::SetBackground(std::uint32_t c) {
     background_ = QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
     update();
@@ -77,11 +99,23 @@ QImage ScreenView::shown_picture() const {
 void ScreenView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), background_);
-    std::lock_guard lock(mutex_);
-    if (!has_picture_) return;
-    const QRect target(dest_.left, dest_.top, dest_.right - dest_.left, dest_.bottom - dest_.top);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, filter_ >= 2);
-    painter.drawImage(target, shown_);
+    {
+        std::lock_guard lock(mutex_);
+        if (!has_picture_) return;
+        const QRect target(dest_.left, dest_.top, dest_.right - dest_.left,
+                           dest_.bottom - dest_.top);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, filter_ >= 2);
+        painter.drawImage(target, shown_);
+    }
+    if (overlay_.isEmpty()) return;
+    QFont font = painter.font();
+    font.setPixelSize(std::max(14, height() / 40));
+    painter.setFont(font);
+    const QRect text = painter.fontMetrics().boundingRect(overlay_).adjusted(-8, -4, 8, 4);
+    const QRect box = text.translated(-text.topLeft() + QPoint(12, height() - text.height() - 12));
+    painter.fillRect(box, QColor(0, 0, 0, 160));
+    painter.setPen(Qt::white);
+    painter.drawText(box, Qt::AlignCenter, overlay_);
 }
 
 void ScreenView::resizeEvent(QResizeEvent* event) {

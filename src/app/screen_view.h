@@ -29,8 +29,18 @@ class ScreenView : public QWidget {
     int client_width() const { return width_.load(std::memory_order_relaxed); }
     int client_height() const { return height_.load(std::memory_order_relaxed); }
 
+    // The last published frame's 160x144 pixels (4 bytes each, as PublishFrame keeps them) into
+    // `out`; any thread.
+    void CopyLastFrame(std::uint8_t* out) const;
+
     // ---- GUI thread ----
+    // Shows 160x144 pixels as CopyLastFrame gave them, at once, where the last frame was (a
+    // rewound machine's picture).
+    void ShowFrame(const std::uint8_t* pixels);
     void SetBackground(std::uint32_t windows_color);  // 0x00BBGGRR
+    // A line of text over the bottom of the picture (full screen's status); empty for none.
+    void SetOverlay(const QString& text);
+    const QString& overlay() const { return overlay_; }
     // Forgets the picture: the area shows the background only (a closed ROM).
     void ClearPicture();
     bool has_picture() const;
@@ -55,6 +65,7 @@ class ScreenView : public QWidget {
     std::uint32_t filter_ = 0;
     bool has_picture_ = false;
     QColor background_;
+    QString overlay_;
     std::atomic<int> width_{0};
     std::atomic<int> height_{0};
     std::atomic<bool> repaint_pending_{false};

@@ -18,4 +18,15 @@ Rect ComputeDestRect(const Rect& client, std::int32_t status_bar_height,
     return {left, top, left + width, top + height};
 }
 
+Rect ComputeFullScreenRect(const Rect& client) {
+    const std::int32_t w = client.right - client.left;
+    const std::int32_t h = client.bottom - client.top;
+    // Whichever side limits: 160 / 144 = 10 / 9.
+    const std::int32_t width = std::min(w, h * 10 / 9);
+    const std::int32_t height = width * 9 / 10;
+    const std::int32_t left = client.left + (w - width) / 2;
+    const std::int32_t top = client.top + (h - height) / 2;
+    return {left, top, left + width, top + height};
+}
+
 }  // namespace kivo

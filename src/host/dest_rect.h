@@ -19,4 +19,7 @@ struct Rect {
 // beyond 4 is taken as 4. Integer arithmetic, division truncating towards zero.
 Rect ComputeDestRect(const Rect& client, std::int32_t status_bar_height, std::uint32_t screen_size);
 
+// Full screen: the largest 160:144 picture the client area holds, centred in it.
+Rect ComputeFullScreenRect(const Rect& client);
+
 }  // namespace kivo

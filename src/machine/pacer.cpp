@@ -88,6 +88,11 @@ void Pacer::WaitForFrame(const TGBSYSF& gb) {
 void Pacer::WaitToPresent(const TGBSYSF& gb) {
     if (new_frame_) {
         new_frame_ = false;
+        if (unpaced()) {
+            // The restriction starts afresh from the release, not from before the fast-forward.
+            schedule_.Reset();
+            return;
+        }
         WaitForFrame(gb);
     } else {
         WaitForRetrace();

@@ -77,6 +77,11 @@ class Pacer {
     void NoteNewFrame() { new_frame_ = true; }
     void WaitToPresent(const TGBSYSF& gb);
 
+    // Fast-forward, from any thread: while set, a new frame is presented at once, with no speed
+    // restriction and no retrace; a repaint of a held machine still waits for the retrace.
+    void SetUnpaced(bool on) { unpaced_.store(on, std::memory_order_relaxed); }
+    bool unpaced() const { return unpaced_.load(std::memory_order_relaxed); }
+
   private:
     Clock& clock_;
     std::atomic<std::uint64_t> period_;
@@ -84,6 +89,7 @@ class Pacer {
     std::uint64_t phase_ = 0;  // a retrace tick; the others follow it every period
     ConsoleSchedule schedule_;
     bool new_frame_ = false;
+    std::atomic<bool> unpaced_{false};
 };
 
 }  // namespace kivo

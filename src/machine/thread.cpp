@@ -142,6 +142,7 @@ TSystemThread::Pass TSystemThread::LoopIteration() {
     running.store(true, std::memory_order_release);
     if (gb_.sound_output) gb_.sound_output->PlaySound();
     gb_.RunSlice();
+    if (after_slice) after_slice();
     Measure();
     return Pass::kRan;
 }
@@ -177,7 +178,7 @@ void TSystemThread::Measure() {
     // The speed restriction when no frame paces the machine (screen off, LCD off, no
     // presenter): a slice may end at most one slice of console time ahead of real time.
     const u32 factor = SpeedFactor(gb_.system_speed_restriction);
-    if (factor == 0) {
+    if (factor == 0 || unpaced_.load(std::memory_order_relaxed)) {
         slice_schedule_.Reset();
         return;
     }

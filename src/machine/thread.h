@@ -64,6 +64,9 @@ class TSystemThread {
     // System > "Pause": set inside a pause bracket.
     void SetUserPause(bool on);
     bool user_pause() const { return user_pause_.load(std::memory_order_acquire); }
+    // Fast-forward, at any time: slices are not held back to the speed restriction (the
+    // presenter's pacer is set on its own).
+    void SetUnpaced(bool on) { unpaced_.store(on, std::memory_order_relaxed); }
     // Application activation (1) and deactivation (0), at any time.
     void SetAppActive(bool active);
     bool app_active() const { return app_active_.load(std::memory_order_acquire); }
@@ -78,6 +81,9 @@ class TSystemThread {
     // Applies a priority level 0-4 to the calling thread (the worker). The host maps the table
     // onto its scheduler; a refused change is silent. Unset: priorities are ignored.
     std::function<void(u32 level)> apply_priority;
+    // Runs on the worker after every slice, where GbState is exact (the rewind ring's
+    // snapshots). Unset: nothing.
+    std::function<void()> after_slice;
     // Runs on the worker once the loop has ended; the window posts ThreadOnTerminate to its own
     // thread from here. Unset: ThreadOnTerminate runs directly.
     std::function<void()> on_terminate;
@@ -115,6 +121,7 @@ class TSystemThread {
     std::atomic<bool> thread_exit_request_{false};
     std::atomic<bool> user_pause_{false};
     std::atomic<bool> app_active_{true};
+    std::atomic<bool> unpaced_{false};
     std::atomic<u32> wake_{0};  // bumped whenever a resting worker should look again
     std::atomic<u32> requested_priority_{2};
     u32 applied_priority_ = ~0u;  // worker only

@@ -38,6 +38,15 @@ std::string WithExtension(const std::string& path, const char* extension) {
 
 }  // namespace
 
+const char* MemoryRegionName(MemoryRegion r) {
+    switch (r) {
+        case MemoryRegion::XRAM: return "XRAM";
+        case MemoryRegion::VRAM: return "VRAM";
+        case MemoryRegion::WRAM: return "WRAM";
+    }
+    return "";
+}
+
 std::size_t MemoryRegionSize(MemoryRegion r) {
     switch (r) {
         case MemoryRegion::XRAM: return sizeof(GbMemory::xram);
@@ -49,9 +58,13 @@ std::size_t MemoryRegionSize(MemoryRegion r) {
 
 std::vector<u8> StateFileImage(const TGBSYSF& gb) {
     std::vector<u8> image(kStateFileBytes);
-    std::memcpy(image.data(), &gb.memory, kStateRegionsBytes);
-    std::memcpy(image.data() + kStateRegionsBytes, &gb.state, sizeof(GbState));
+    CopyStateImage(gb, image.data());
     return image;
+}
+
+void CopyStateImage(const TGBSYSF& gb, u8* out) {
+    std::memcpy(out, &gb.memory, kStateRegionsBytes);
+    std::memcpy(out + kStateRegionsBytes, &gb.state, sizeof(GbState));
 }
 
 bool SaveState(const TGBSYSF& gb, const std::string& path, std::string* error) {
@@ -89,15 +102,19 @@ bool LoadStateImage(TGBSYSF& gb, const std::vector<u8>& image, const std::string
         }
         return false;
     }
-    std::memcpy(&gb.memory, image.data(), kStateRegionsBytes);
-    std::memcpy(&gb.state, image.data() + kStateRegionsBytes, sizeof(GbState));
+    RestoreStateImage(gb, image.data());
+    return true;
+}
+
+void RestoreStateImage(TGBSYSF& gb, const u8* image) {
+    std::memcpy(&gb.memory, image, kStateRegionsBytes);
+    std::memcpy(&gb.state, image + kStateRegionsBytes, sizeof(GbState));
     // Sound output resumes at the sample the state had reached, so the loaded state alone
     // decides what is heard next.
     gb.memory.sample_write_ptr =
         (static_cast<u32>(gb.state.snd_buffer_fill) % static_cast<u32>(kBlockFrames)) * 4;
     gb.SwitchRomBank();
     gb.SoundDropPending();
-    return true;
 }
 
 std::string StatePathFor(const std::string& chosen) {

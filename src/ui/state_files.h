@@ -23,11 +23,17 @@ static_assert(kStateFileBytes == 181628);
 
 enum class MemoryRegion { XRAM, VRAM, WRAM };
 
+// A region's name in its commands and dialog filter: "XRAM", "VRAM", "WRAM".
+const char* MemoryRegionName(MemoryRegion r);
 // Size in bytes of a region and of its memory file: 131072, 16384, 32768.
 std::size_t MemoryRegionSize(MemoryRegion r);
 
 // The bytes of a state file for the machine as it is.
 std::vector<u8> StateFileImage(const TGBSYSF& gb);
+// The same into kStateFileBytes at `out`, allocating nothing (the rewind ring, on the worker).
+void CopyStateImage(const TGBSYSF& gb, u8* out);
+// Puts the machine into the state of kStateFileBytes at `image`, as loading its file does.
+void RestoreStateImage(TGBSYSF& gb, const u8* image);
 // Writes exactly `path`, replacing an existing file only once the new one is complete.
 bool SaveState(const TGBSYSF& gb, const std::string& path, std::string* error);
 // Accepts only a file of exactly kStateFileBytes; any other size or a read failure returns false
