@@ -318,6 +318,17 @@ void FindSpriteLines(const u8* oam, u32 height, TGBSYSF::SpriteLines& cache) {
     }
 }
 
+// The sprite lines for the OAM and sprite height now in use, found again when either changed.
+inline const TGBSYSF::SpriteLines& SpriteLinesNow(TGBSYSF& gb, u32 height) {
+    TGBSYSF::SpriteLines& cache = gb.sprite_lines;
+    const u8* oam = gb.memory.oam_page;
+    if (!cache.valid || cache.height != height ||
+        std::memcmp(cache.oam, oam, sizeof cache.oam) != 0) [[unlikely]] {
+        FindSpriteLines(oam, height, cache);
+    }
+    return cache;
+}
+
 }  // namespace
 
 bool TGBSYSF::ProcessorHasByteShuffle() {
@@ -389,11 +400,7 @@ void TGBSYSF::RenderLine() {
     if (sprites_on) {
         const u32 height = (lcdc & kTallSprites) ? 16 : 8;
         const u8* oam = memory.oam_page;
-        SpriteLines& cache = sprite_lines;
-        if (!cache.valid || cache.height != height ||
-            std::memcmp(cache.oam, oam, sizeof cache.oam) != 0) [[unlikely]] {
-            FindSpriteLines(oam, height, cache);
-        }
+        const SpriteLines& cache = SpriteLinesNow(*this, height);
         PixelPairs<false> pixels;
         // Entry 39 first, so lower entries are drawn later and end up on top whatever their X.
         // Every sprite on the line is drawn: no ten-sprite limit.
@@ -468,11 +475,7 @@ void TGBSYSF::RenderLineExact() {
     // The OAM search takes the first ten entries whose rows cover the line, whatever their X.
     const u32 height = (lcdc & kTallSprites) ? 16 : 8;
     const u8* oam = memory.oam_page;
-    SpriteLines& cache = sprite_lines;
-    if (!cache.valid || cache.height != height ||
-        std::memcmp(cache.oam, oam, sizeof cache.oam) != 0) [[unlikely]] {
-        FindSpriteLines(oam, height, cache);
-    }
+    const SpriteLines& cache = SpriteLinesNow(*this, height);
     u64 on_line = cache.any_x[ly];
     if (on_line == 0) return;
     u8 chosen[10];
