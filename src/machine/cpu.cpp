@@ -755,6 +755,10 @@ inline bool ServiceInterrupts(TGBSYSF& gb) {
     if (s.flag_stop | s.flag_halt) {
         s.flag_halt = 0;
         s.flag_stop = 0;
+        // The sound unit left the idle steps pending (SoundCatchUp): they are replayed before
+        // the processor's steps join them.
+        gb.SyncDeferred();
+        gb.SoundSync();
     }
     if (!(s.IME && pending)) return false;
     const u8 bit = static_cast<u8>(pending & -pending);

@@ -246,11 +246,8 @@ inline void SampleStep(TGBSYSF& gb, u32 op) {
     s.snd_rate_acc = static_cast<i32>(acc);
 }
 
-// One instruction step exactly as the console takes it: at most one frame, then every sounding
-// channel advances by the step's console time.
-void StepOnce(TGBSYSF& gb, u32 op_cycles) {
-    SampleStep(gb, op_cycles);
-
+// The channels' part of a step: every sounding channel advances by the step's console time.
+void StepChannels(TGBSYSF& gb, u32 op_cycles) {
     // NR52 off or the sound option off: every channel stands still.
     if (!SoundOn(gb)) return;
 
@@ -276,6 +273,13 @@ void StepOnce(TGBSYSF& gb, u32 op_cycles) {
     } else {
         ch[3].output = 0;
     }
+}
+
+// One instruction step exactly as the console takes it: at most one frame, then every sounding
+// channel advances by the step's console time.
+void StepOnce(TGBSYSF& gb, u32 op_cycles) {
+    SampleStep(gb, op_cycles);
+    StepChannels(gb, op_cycles);
 }
 
 // ---- catching up ----
@@ -465,15 +469,9 @@ inline void ReplayChannel(TGBSYSF& gb, u32 cycles, u32 steps) {
     }
 }
 
-// Replays the pending quiet steps: GbState is then exact as of the end of the last of them.
-void ReplayQuietSteps(TGBSYSF& gb) {
-    const u32 cycles = gb.snd_pending;
-    const u32 steps = gb.snd_pending_steps;
-    const u32 applied = gb.snd_rate_applied;
-    gb.snd_pending = 0;
-    gb.snd_pending_steps = 0;
-    gb.snd_rate_applied = 0;
-    if (steps == 0) return;
+// Replays `steps` quiet steps of `cycles` in all, the first `applied` of which the mixer has
+// counted already: GbState is then exact as of the end of the last of them.
+void ReplayRun(TGBSYSF& gb, u32 cycles, u32 steps, u32 applied) {
     GbState& s = gb.state;
     // The frames of the quiet steps, all alike (SteadyMixCycles): every step adds less than a
     // threshold, so each one that crosses it gives one frame, and no backlog builds up.
@@ -491,6 +489,85 @@ void ReplayQuietSteps(TGBSYSF& gb) {
     ReplayChannel<1>(gb, channel_cycles, steps);
     ReplayChannel<2>(gb, channel_cycles, steps);
     ReplayChannel<3>(gb, channel_cycles, steps);
+}
+
+// ---- idle steps ----
+//
+// A halted or stopped processor takes steps of 4 cycles, nothing but steps of 4 cycles, until it
+// wakes. A run of pending steps whose cycles are 4 times their count is such a run (no step is
+// shorter), and the position of every one of its steps is known: it is replayed event by event
+// (a frame, a length, sweep or envelope tick, a waveform step of a timer that a step could
+// overrun), each event step taken in full and the quiet steps between two events in one go. The
+// cost is per event, not per step, and the planning leaves a halted processor's steps pending up
+// to the wake-up, which syncs (cpu.cpp).
+
+constexpr u32 kIdleStep = 4;
+
+// Steps of `per_step` each, from `acc`, before the one that reaches `threshold`; at most `limit`.
+inline u32 StepsBefore(std::int64_t acc, std::int64_t threshold, std::int64_t per_step, u32 limit) {
+    if (acc >= threshold) return 0;
+    const std::int64_t k = (threshold - 1 - acc) / per_step;
+    return k < limit ? static_cast<u32>(k) : limit;
+}
+
+// Idle steps, at most `limit`, that add cycles to the accumulators and nothing else, or that a
+// waveform timer of a period no shorter than a step follows by division (ReplayTimer).
+u32 QuietIdleSteps(const TGBSYSF& gb, u32 limit) {
+    const GbState& s = gb.state;
+    const std::int64_t threshold = SampleThreshold(s);
+    if (s.snd_rate_acc >= threshold) return 0;  // a backlog from a state file: one per step
+    // With the sound off every frame is silence and the channels stand still.
+    if (!SoundOn(gb)) return limit;
+    u32 k = StepsBefore(s.snd_rate_acc, threshold, std::int64_t{kIdleStep} * kSampleRate, limit);
+    const u32 op = ChannelCycles(s, kIdleStep);
+    for (u32 n = 0; n < 4 && k != 0; ++n) {
+        const SoundChannel& ch = s.channels[n];
+        if (!ch.ch_on) {
+            if (ch.output != 0) return 0;  // the next step drops the level
+            continue;
+        }
+        if (ch.length_on) k = StepsBefore(ch.length_cycles, kLengthTick, op, k);
+        if (n == 0 && ch.sweep_on) k = StepsBefore(ch.sweep_cycles, kSweepTick, op, k);
+        if (n != 2 && ch.env_on) {
+            k = StepsBefore(ch.env_cycles, (ch.env_period & 7) * kEnvelopeTick, op, k);
+        }
+        const bool divisible = ch.freq_period >= op && ch.freq_cycles < ch.freq_period;
+        if (!divisible && !(n == 3 && ch.freq_period == 0)) {
+            k = StepsBefore(ch.freq_cycles, ch.freq_period, op, k);
+        }
+    }
+    return k;
+}
+
+// Replays `steps` idle steps, the first of which the mixer has taken already when `applied`.
+void ReplayIdleSteps(TGBSYSF& gb, u32 steps, bool applied) {
+    if (applied) {
+        StepChannels(gb, kIdleStep);
+        --steps;
+    }
+    while (steps != 0) {
+        const u32 quiet = QuietIdleSteps(gb, steps);
+        if (quiet != 0) ReplayRun(gb, quiet * kIdleStep, quiet, 0);
+        if (quiet == steps) return;
+        StepOnce(gb, kIdleStep);
+        steps -= quiet + 1;
+    }
+}
+
+// Replays the pending steps: GbState is then exact as of the end of the last of them.
+void ReplayQuietSteps(TGBSYSF& gb) {
+    const u32 cycles = gb.snd_pending;
+    const u32 steps = gb.snd_pending_steps;
+    const u32 applied = gb.snd_rate_applied;
+    gb.snd_pending = 0;
+    gb.snd_pending_steps = 0;
+    gb.snd_rate_applied = 0;
+    if (steps == 0) return;
+    if (cycles == steps * kIdleStep && (applied == 0 || applied == kIdleStep)) {
+        ReplayIdleSteps(gb, steps, applied != 0);
+    } else {
+        ReplayRun(gb, cycles, steps, applied);
+    }
 }
 
 }  // namespace
@@ -518,6 +595,11 @@ void TGBSYSF::SoundCatchUp() {
         snd_pending_steps = 1;
         snd_rate_applied = op;
         snd_budget = std::min(snd_channel_budget, QuietMixerCycles(*this, op));
+    }
+    if ((state.flag_halt | state.flag_stop) && op == kIdleStep && !reference_mode) {
+        // Every step up to the wake-up is an idle step, and the wake-up syncs.
+        snd_channel_budget = kNoChannelEvent;
+        snd_budget = kNoChannelEvent;
     }
 }
 
