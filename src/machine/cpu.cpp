@@ -834,15 +834,19 @@ void PlanDeferred(TGBSYSF& gb) {
     gb.deferred_steps = 0;
     ++gb.deferred_epoch;
     gb.lcd_lead = 0;
+    gb.sound_lead = 0;
     if (gb.reference_mode) {
         gb.deferred_budget = 0;
         return;
     }
     const u32 lcd = gb.LcdCyclesToEvent();
-    const u32 others =
-        std::min({TimerCyclesToEvent(gb.state), gb.SoundCyclesToEvent(), CyclesToSliceEnd(gb)});
+    const u32 sound = gb.SoundCyclesToEvent();
+    const u32 timer_or_end = std::min(TimerCyclesToEvent(gb.state), CyclesToSliceEnd(gb));
+    const u32 others = std::min(sound, timer_or_end);
     gb.deferred_budget = std::min(lcd, others);
     if (lcd != 0 && lcd < others) gb.lcd_lead = others - lcd;
+    const u32 not_sound = std::min(lcd, timer_or_end);
+    if (sound != 0 && sound < not_sound) gb.sound_lead = not_sound - sound;
 }
 
 // The step that reached the budget: the earlier deferred steps are applied, then this step runs
@@ -923,7 +927,16 @@ bool CanWalkThroughEvent(const TGBSYSF& gb, const TGBSYSF::IdleLoop& loop) {
         reads_stat |= loop.reads[i] == 0xFF00 + reg::STAT;
         reads_ly |= loop.reads[i] == 0xFF00 + reg::LY;
     }
-    return LcdEventCanBeWalked(gb, reads_stat, reads_ly, loop.pass_cycles);
+    if (LcdEventCanBeWalked(gb, reads_stat, reads_ly, loop.pass_cycles)) return true;
+    // The sound unit's event changes nothing a pass reads but its registers, and requests no
+    // interrupt.
+    if (gb.sound_lead <= loop.pass_cycles + kLongestStep) return false;
+    for (u32 i = 0; i < loop.read_count; ++i) {
+        if (loop.reads[i] >= 0xFF00 + reg::NR10 && loop.reads[i] <= 0xFF00 + reg::WAVE_RAM + 15) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Counts one pass as RunStep would, step by step from the jump in progress through the body,
@@ -1126,6 +1139,7 @@ void TGBSYSF::SyncDeferred() {
     deferred_steps = 0;
     deferred_budget = 0;
     lcd_lead = 0;
+    sound_lead = 0;
     ++deferred_epoch;
 }
 
@@ -1140,6 +1154,7 @@ void TGBSYSF::BeginSlice() {
     SoundSync();
     deferred_budget = 0;
     lcd_lead = 0;
+    sound_lead = 0;
     MapReadPages();  // banks and the ROM mapping may have changed between slices
     CapDividerBacklog(state);
 }

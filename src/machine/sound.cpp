@@ -371,6 +371,33 @@ u32 SteadyMixCycles(const TGBSYSF& gb) {
     return s.CGB_double_speed ? budget << 1 : budget;
 }
 
+// The waveform timers of the channels whose level the mixer hears change (as SteadyMixCycles
+// picks them): for each, the processor cycles from the last replay to its next waveform step and
+// between two steps. False when a heard noise channel draws at every step.
+struct HeardTimers {
+    u32 count = 0;
+    u32 first[4] = {};
+    u32 period[4] = {};
+};
+bool FindHeardTimers(const TGBSYSF& gb, HeardTimers* t) {
+    const GbState& s = gb.state;
+    const u32 nr51 = gb.memory.io_page[reg::NR51];
+    const u32 heard = ((s.so1_on && (s.so1_volume & 7u)) ? nr51 & 0x0Fu : 0u) |
+                      ((s.so2_on && (s.so2_volume & 7u)) ? nr51 >> 4 : 0u);
+    const u32 scale = s.CGB_double_speed ? 2 : 1;
+    for (u32 n = 0; n < 4; ++n) {
+        const SoundChannel& ch = s.channels[n];
+        if (!(heard & (1u << n)) || !ChannelSelected(gb, n) || !ch.ch_on) continue;
+        const bool silent = n == 2 ? (ch.wave_level & 3) == 0 : EnvelopeLevel(ch) == 0;
+        if (silent && ch.output == 0) continue;
+        if (ch.freq_period == 0) return false;
+        t->first[t->count] = CyclesUntil(ch.freq_cycles, ch.freq_period) * scale;
+        t->period[t->count] = ch.freq_period * scale;
+        ++t->count;
+    }
+    return true;
+}
+
 // Cycles from now until the mixer's next frame. (2^23 + 2^31) / 22050 at most: no pending count
 // can overflow.
 u32 QuietSampleCycles(const GbState& s) {
@@ -382,10 +409,37 @@ u32 QuietSampleCycles(const GbState& s) {
 // Pending cycles (`pending` of them counted already) until a step needs the mixer in full: the
 // next frame, or, while the mix stays the same, the next change of a level it hears. A backlog
 // of frames (from a state file) is worked off one frame per step.
+//
+// A frame takes the levels as the step before its own leaves them. That step ends less than a
+// step's longest cycles before the frame's time, so a waveform step of a heard channel that comes
+// at least that long before the frame is in its levels, and one at or after the frame's time is
+// not; only one in between depends on where the steps fall. A frame with none there can be
+// replayed with the rest (ReplayRun), its levels those of the channels replayed to just before
+// its time. The search stops after kClearFrames frames, whose step then plans again.
+constexpr u32 kClearFrames = 32;
 u32 QuietMixerCycles(const TGBSYSF& gb, u32 pending) {
     const u32 sample = QuietSampleCycles(gb.state);
     if (sample == 0) return pending;
-    return std::max(pending + sample, SteadyMixCycles(gb));
+    const u32 steady = SteadyMixCycles(gb);
+    if (steady >= pending + sample) return steady;
+    HeardTimers heard;
+    if (!FindHeardTimers(gb, &heard)) return pending + sample;
+    const GbState& s = gb.state;
+    const std::int64_t threshold = SampleThreshold(s);
+    std::int64_t acc = s.snd_rate_acc;  // below the threshold: sample is not 0
+    u32 frame = pending;
+    for (u32 m = 0; m < kClearFrames; ++m) {
+        const std::int64_t d = (threshold - acc + kSampleRate - 1) / kSampleRate;
+        frame += static_cast<u32>(d);
+        // The last waveform step before the frame's time, for each heard channel.
+        for (u32 i = 0; i < heard.count; ++i) {
+            if (frame <= heard.first[i]) continue;
+            const u32 since = (frame - 1 - heard.first[i]) % heard.period[i];
+            if (since < kLongestStep - 1) return frame;
+        }
+        acc += d * kSampleRate - threshold;
+    }
+    return frame;
 }
 
 // The generator after k draws is x -> mul x + add: the rule composed with itself k times, all
@@ -471,8 +525,42 @@ inline void ReplayChannel(TGBSYSF& gb, u32 cycles, u32 steps) {
 
 // Replays `steps` quiet steps of `cycles` in all, the first `applied` of which the mixer has
 // counted already: GbState is then exact as of the end of the last of them.
+// Replays the channels' part of a run; `steps` only counts for a noise channel of period 0.
+void ReplayChannels(TGBSYSF& gb, u32 channel_cycles, u32 steps, bool noise = true) {
+    ReplayChannel<0>(gb, channel_cycles, steps);
+    ReplayChannel<1>(gb, channel_cycles, steps);
+    ReplayChannel<2>(gb, channel_cycles, steps);
+    if (noise) ReplayChannel<3>(gb, channel_cycles, steps);
+}
+
 void ReplayRun(TGBSYSF& gb, u32 cycles, u32 steps, u32 applied) {
     GbState& s = gb.state;
+    if (SoundOn(gb) && s.snd_rate_acc < SampleThreshold(s) && SteadyMixCycles(gb) < cycles) {
+        // Levels the mixer hears may change inside the run, at no frame's step (QuietMixerCycles):
+        // the channels are replayed up to each frame's time, the frame mixed from their levels.
+        // A noise channel drawing at every step is not heard (FindHeardTimers): its draws are
+        // replayed at the end, by count.
+        const bool noise_in_parts = s.channels[3].freq_period != 0;
+        const std::int64_t threshold = SampleThreshold(s);
+        std::int64_t acc = s.snd_rate_acc;  // as of `applied` cycles into the run
+        u32 at = applied;
+        u32 replayed = 0;  // channel cycles
+        for (;;) {
+            const std::int64_t d = (threshold - acc + kSampleRate - 1) / kSampleRate;
+            if (d > cycles - at) break;
+            const u32 frame = at + static_cast<u32>(d);
+            const u32 before = ChannelCycles(s, frame - 1);
+            ReplayChannels(gb, before - replayed, steps, noise_in_parts);
+            replayed = before;
+            AppendFrames(gb, MixLevels(gb, true), 1);
+            acc += d * kSampleRate - threshold;
+            at = frame;
+        }
+        s.snd_rate_acc = static_cast<i32>(acc + std::int64_t{cycles - at} * kSampleRate);
+        ReplayChannels(gb, ChannelCycles(s, cycles) - replayed, steps, noise_in_parts);
+        if (!noise_in_parts) ReplayChannel<3>(gb, ChannelCycles(s, cycles), steps);
+        return;
+    }
     // The frames of the quiet steps, all alike (SteadyMixCycles): every step adds less than a
     // threshold, so each one that crosses it gives one frame, and no backlog builds up.
     const std::int64_t threshold = SampleThreshold(s);
@@ -484,11 +572,7 @@ void ReplayRun(TGBSYSF& gb, u32 cycles, u32 steps, u32 applied) {
     }
     s.snd_rate_acc = static_cast<i32>(acc);
     if (!on) return;
-    const u32 channel_cycles = ChannelCycles(s, cycles);
-    ReplayChannel<0>(gb, channel_cycles, steps);
-    ReplayChannel<1>(gb, channel_cycles, steps);
-    ReplayChannel<2>(gb, channel_cycles, steps);
-    ReplayChannel<3>(gb, channel_cycles, steps);
+    ReplayChannels(gb, ChannelCycles(s, cycles), steps);
 }
 
 // ---- idle steps ----
