@@ -376,6 +376,7 @@ u32 SteadyMixCycles(const TGBSYSF& gb) {
 // between two steps. False when a heard noise channel draws at every step.
 struct HeardTimers {
     u32 count = 0;
+    u32 channel[4] = {};
     u32 first[4] = {};
     u32 period[4] = {};
 };
@@ -391,6 +392,7 @@ bool FindHeardTimers(const TGBSYSF& gb, HeardTimers* t) {
         const bool silent = n == 2 ? (ch.wave_level & 3) == 0 : EnvelopeLevel(ch) == 0;
         if (silent && ch.output == 0) continue;
         if (ch.freq_period == 0) return false;
+        t->channel[t->count] = n;
         t->first[t->count] = CyclesUntil(ch.freq_cycles, ch.freq_period) * scale;
         t->period[t->count] = ch.freq_period * scale;
         ++t->count;
@@ -535,27 +537,56 @@ void ReplayChannels(TGBSYSF& gb, u32 channel_cycles, u32 steps, bool noise = tru
 
 void ReplayRun(TGBSYSF& gb, u32 cycles, u32 steps, u32 applied) {
     GbState& s = gb.state;
-    if (SoundOn(gb) && s.snd_rate_acc < SampleThreshold(s) && SteadyMixCycles(gb) < cycles) {
+    const u32 first_change = SoundOn(gb) ? SteadyMixCycles(gb) : kNoChannelEvent;
+    if (first_change < cycles && s.snd_rate_acc < SampleThreshold(s)) {
         // Levels the mixer hears may change inside the run, at no frame's step (QuietMixerCycles):
-        // the channels are replayed up to each frame's time, the frame mixed from their levels.
-        // A noise channel drawing at every step is not heard (FindHeardTimers): its draws are
-        // replayed at the end, by count.
+        // at a frame after such a change the channels are replayed up to the frame's time and
+        // mixed from there; the frames between two changes are alike. A noise channel drawing at
+        // every step is not heard (FindHeardTimers): its draws are replayed at the end, by count.
         const bool noise_in_parts = s.channels[3].freq_period != 0;
         const std::int64_t threshold = SampleThreshold(s);
         std::int64_t acc = s.snd_rate_acc;  // as of `applied` cycles into the run
         u32 at = applied;
-        u32 replayed = 0;  // channel cycles
+        u32 replayed = 0;   // channel cycles
+        HeardTimers heard;  // looked up at the first change
+        bool looked = false;
+        bool found = false;
+        u32 change = first_change;
+        u32 mix = 0;
+        bool mixed = false;
+        u32 alike = 0;  // frames of `mix` not yet appended
         for (;;) {
             const std::int64_t d = (threshold - acc + kSampleRate - 1) / kSampleRate;
             if (d > cycles - at) break;
             const u32 frame = at + static_cast<u32>(d);
-            const u32 before = ChannelCycles(s, frame - 1);
-            ReplayChannels(gb, before - replayed, steps, noise_in_parts);
-            replayed = before;
-            AppendFrames(gb, MixLevels(gb, true), 1);
+            if (frame - 1 < change) {
+                if (!mixed) mix = MixLevels(gb, true);
+            } else {
+                if (!looked) found = FindHeardTimers(gb, &heard);
+                looked = true;
+                const u32 before = ChannelCycles(s, frame - 1);
+                ReplayChannels(gb, before - replayed, steps, noise_in_parts);
+                replayed = before;
+                // The next waveform step of a heard channel (at most 2^31 cycles away).
+                u32 next = found ? kNoChannelEvent : 0;
+                for (u32 i = 0; i < heard.count; ++i) {
+                    const SoundChannel& ch = s.channels[heard.channel[i]];
+                    next = std::min(next, CyclesUntil(ch.freq_cycles, ch.freq_period));
+                }
+                change = (s.CGB_double_speed ? (replayed + next) * 2 : replayed + next);
+                const u32 now = MixLevels(gb, true);
+                if (now != mix || !mixed) {
+                    AppendFrames(gb, mix, alike);
+                    mix = now;
+                    alike = 0;
+                }
+            }
+            mixed = true;
+            ++alike;
             acc += d * kSampleRate - threshold;
             at = frame;
         }
+        AppendFrames(gb, mix, alike);
         s.snd_rate_acc = static_cast<i32>(acc + std::int64_t{cycles - at} * kSampleRate);
         ReplayChannels(gb, ChannelCycles(s, cycles) - replayed, steps, noise_in_parts);
         if (!noise_in_parts) ReplayChannel<3>(gb, ChannelCycles(s, cycles), steps);
@@ -603,6 +634,8 @@ u32 QuietIdleSteps(const TGBSYSF& gb, u32 limit) {
     // With the sound off every frame is silence and the channels stand still.
     if (!SoundOn(gb)) return limit;
     u32 k = StepsBefore(s.snd_rate_acc, threshold, std::int64_t{kIdleStep} * kSampleRate, limit);
+    // Frames before the next change of a level the mixer hears are alike (ReplayRun).
+    k = std::max(k, std::min(SteadyMixCycles(gb) / kIdleStep, limit));
     const u32 op = ChannelCycles(s, kIdleStep);
     for (u32 n = 0; n < 4 && k != 0; ++n) {
         const SoundChannel& ch = s.channels[n];
