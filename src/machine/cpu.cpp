@@ -739,6 +739,15 @@ inline void TimerStep(TGBSYSF& gb, u32 cycles) {
     }
 }
 
+// Ends HALT or STOP. The sound unit left the idle steps pending (SoundCatchUp): they are
+// replayed before the processor's steps join them. Out of line: the step loop stays small.
+[[gnu::noinline]] void Wake(TGBSYSF& gb) {
+    gb.state.flag_halt = 0;
+    gb.state.flag_stop = 0;
+    gb.SyncDeferred();
+    gb.SoundSync();
+}
+
 // Wake and dispatch, at the end of a step, so that requests made during the step count. HALT
 // waits for a request that is also enabled in IE, whatever IME says: a game that leaves an LCD
 // STAT or joypad request standing that it never enabled still sleeps until its V-blank. STOP ends
@@ -752,14 +761,7 @@ inline bool ServiceInterrupts(TGBSYSF& gb) {
     // Most steps end here, also while a request the program never enabled stands.
     if (pending == 0 && !(s.flag_stop && requests != 0)) [[likely]]
         return false;
-    if (s.flag_stop | s.flag_halt) {
-        s.flag_halt = 0;
-        s.flag_stop = 0;
-        // The sound unit left the idle steps pending (SoundCatchUp): they are replayed before
-        // the processor's steps join them.
-        gb.SyncDeferred();
-        gb.SoundSync();
-    }
+    if (s.flag_stop | s.flag_halt) Wake(gb);
     if (!(s.IME && pending)) return false;
     const u8 bit = static_cast<u8>(pending & -pending);
     gb.DispatchInterrupt(bit, static_cast<u16>(0x0040 + 8 * std::countr_zero(bit)));
