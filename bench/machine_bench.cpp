@@ -47,6 +47,11 @@ void BM_ProgramSlice(benchmark::State& bench, std::vector<std::uint8_t> (*progra
 }
 BENCHMARK_CAPTURE(BM_ProgramSlice, Workload, &bench::WorkloadRom)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_ProgramSlice, BusyPoll, &bench::BusyPollRom)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ProgramSlice, AudiblePoll, &bench::AudiblePollRom)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ProgramSlice, HaltedSound, &bench::HaltedSoundRom)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_ProgramSlice, Life, &bench::LifeRom)->Unit(benchmark::kMillisecond);
 
 void BM_CpuInstrsSlice(benchmark::State& bench) {
     const std::string path = std::string(KIVO_TEST_ROMS) + "/blargg/cpu_instrs.gb";

@@ -1,6 +1,7 @@
 // Writes the benchmark programs as cartridge files, for `kivo-run --benchmark`:
 //
-//     kivo_bench_roms DIR    writes DIR/workload.gb and DIR/busy_poll.gb
+//     kivo_bench_roms DIR    writes DIR/workload.gb, busy_poll.gb, audible_poll.gb,
+//                           halted_sound.gb and life.gb
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,7 +19,10 @@ int main(int argc, char** argv) {
         const char* name;
         std::vector<std::uint8_t> rom;
     } roms[] = {{"workload.gb", kivo::bench::WorkloadRom()},
-                {"busy_poll.gb", kivo::bench::BusyPollRom()}};
+                {"busy_poll.gb", kivo::bench::BusyPollRom()},
+                {"audible_poll.gb", kivo::bench::AudiblePollRom()},
+                {"halted_sound.gb", kivo::bench::HaltedSoundRom()},
+                {"life.gb", kivo::bench::LifeRom()}};
     for (const auto& r : roms) {
         const std::string path = dir + "/" + r.name;
         std::string error;

@@ -739,6 +739,15 @@ inline void TimerStep(TGBSYSF& gb, u32 cycles) {
     }
 }
 
+// Ends HALT or STOP. The sound unit left the idle steps pending (SoundCatchUp): they are
+// replayed before the processor's steps join them. Out of line: the step loop stays small.
+[[gnu::noinline]] void Wake(TGBSYSF& gb) {
+    gb.state.flag_halt = 0;
+    gb.state.flag_stop = 0;
+    gb.SyncDeferred();
+    gb.SoundSync();
+}
+
 // Wake and dispatch, at the end of a step, so that requests made during the step count. HALT
 // waits for a request that is also enabled in IE, whatever IME says: a game that leaves an LCD
 // STAT or joypad request standing that it never enabled still sleeps until its V-blank. STOP ends
@@ -752,10 +761,7 @@ inline bool ServiceInterrupts(TGBSYSF& gb) {
     // Most steps end here, also while a request the program never enabled stands.
     if (pending == 0 && !(s.flag_stop && requests != 0)) [[likely]]
         return false;
-    if (s.flag_stop | s.flag_halt) {
-        s.flag_halt = 0;
-        s.flag_stop = 0;
-    }
+    if (s.flag_stop | s.flag_halt) Wake(gb);
     if (!(s.IME && pending)) return false;
     const u8 bit = static_cast<u8>(pending & -pending);
     gb.DispatchInterrupt(bit, static_cast<u16>(0x0040 + 8 * std::countr_zero(bit)));
@@ -830,15 +836,19 @@ void PlanDeferred(TGBSYSF& gb) {
     gb.deferred_steps = 0;
     ++gb.deferred_epoch;
     gb.lcd_lead = 0;
+    gb.sound_lead = 0;
     if (gb.reference_mode) {
         gb.deferred_budget = 0;
         return;
     }
     const u32 lcd = gb.LcdCyclesToEvent();
-    const u32 others =
-        std::min({TimerCyclesToEvent(gb.state), gb.SoundCyclesToEvent(), CyclesToSliceEnd(gb)});
+    const u32 sound = gb.SoundCyclesToEvent();
+    const u32 timer_or_end = std::min(TimerCyclesToEvent(gb.state), CyclesToSliceEnd(gb));
+    const u32 others = std::min(sound, timer_or_end);
     gb.deferred_budget = std::min(lcd, others);
     if (lcd != 0 && lcd < others) gb.lcd_lead = others - lcd;
+    const u32 not_sound = std::min(lcd, timer_or_end);
+    if (sound != 0 && sound < not_sound) gb.sound_lead = not_sound - sound;
 }
 
 // The step that reached the budget: the earlier deferred steps are applied, then this step runs
@@ -919,7 +929,16 @@ bool CanWalkThroughEvent(const TGBSYSF& gb, const TGBSYSF::IdleLoop& loop) {
         reads_stat |= loop.reads[i] == 0xFF00 + reg::STAT;
         reads_ly |= loop.reads[i] == 0xFF00 + reg::LY;
     }
-    return LcdEventCanBeWalked(gb, reads_stat, reads_ly, loop.pass_cycles);
+    if (LcdEventCanBeWalked(gb, reads_stat, reads_ly, loop.pass_cycles)) return true;
+    // The sound unit's event changes nothing a pass reads but its registers, and requests no
+    // interrupt.
+    if (gb.sound_lead <= loop.pass_cycles + kLongestStep) return false;
+    for (u32 i = 0; i < loop.read_count; ++i) {
+        if (loop.reads[i] >= 0xFF00 + reg::NR10 && loop.reads[i] <= 0xFF00 + reg::WAVE_RAM + 15) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Counts one pass as RunStep would, step by step from the jump in progress through the body,
@@ -1122,6 +1141,7 @@ void TGBSYSF::SyncDeferred() {
     deferred_steps = 0;
     deferred_budget = 0;
     lcd_lead = 0;
+    sound_lead = 0;
     ++deferred_epoch;
 }
 
@@ -1136,6 +1156,7 @@ void TGBSYSF::BeginSlice() {
     SoundSync();
     deferred_budget = 0;
     lcd_lead = 0;
+    sound_lead = 0;
     MapReadPages();  // banks and the ROM mapping may have changed between slices
     CapDividerBacklog(state);
 }

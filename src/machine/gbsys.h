@@ -318,6 +318,9 @@ class TGBSYSF : public GbOptions {
     // When the LCD's mode end is the budget, the cycles by which it comes before every other
     // deadline (0 otherwise, and whenever the budget was set other than by planning).
     u32 lcd_lead = 0;
+    // Alike when the sound unit's next event is the budget: the cycles by which it comes before
+    // every other deadline.
+    u32 sound_lead = 0;
     // Counts the points where a polling loop's reads may change: deferred work, a sync, an
     // interrupt dispatch, a frame hand-over, a new slice.
     u32 deferred_epoch = 0;

@@ -246,11 +246,8 @@ inline void SampleStep(TGBSYSF& gb, u32 op) {
     s.snd_rate_acc = static_cast<i32>(acc);
 }
 
-// One instruction step exactly as the console takes it: at most one frame, then every sounding
-// channel advances by the step's console time.
-void StepOnce(TGBSYSF& gb, u32 op_cycles) {
-    SampleStep(gb, op_cycles);
-
+// The channels' part of a step: every sounding channel advances by the step's console time.
+void StepChannels(TGBSYSF& gb, u32 op_cycles) {
     // NR52 off or the sound option off: every channel stands still.
     if (!SoundOn(gb)) return;
 
@@ -276,6 +273,13 @@ void StepOnce(TGBSYSF& gb, u32 op_cycles) {
     } else {
         ch[3].output = 0;
     }
+}
+
+// One instruction step exactly as the console takes it: at most one frame, then every sounding
+// channel advances by the step's console time.
+void StepOnce(TGBSYSF& gb, u32 op_cycles) {
+    SampleStep(gb, op_cycles);
+    StepChannels(gb, op_cycles);
 }
 
 // ---- catching up ----
@@ -367,6 +371,35 @@ u32 SteadyMixCycles(const TGBSYSF& gb) {
     return s.CGB_double_speed ? budget << 1 : budget;
 }
 
+// The waveform timers of the channels whose level the mixer hears change (as SteadyMixCycles
+// picks them): for each, the processor cycles from the last replay to its next waveform step and
+// between two steps. False when a heard noise channel draws at every step.
+struct HeardTimers {
+    u32 count = 0;
+    u32 channel[4] = {};
+    u32 first[4] = {};
+    u32 period[4] = {};
+};
+bool FindHeardTimers(const TGBSYSF& gb, HeardTimers* t) {
+    const GbState& s = gb.state;
+    const u32 nr51 = gb.memory.io_page[reg::NR51];
+    const u32 heard = ((s.so1_on && (s.so1_volume & 7u)) ? nr51 & 0x0Fu : 0u) |
+                      ((s.so2_on && (s.so2_volume & 7u)) ? nr51 >> 4 : 0u);
+    const u32 scale = s.CGB_double_speed ? 2 : 1;
+    for (u32 n = 0; n < 4; ++n) {
+        const SoundChannel& ch = s.channels[n];
+        if (!(heard & (1u << n)) || !ChannelSelected(gb, n) || !ch.ch_on) continue;
+        const bool silent = n == 2 ? (ch.wave_level & 3) == 0 : EnvelopeLevel(ch) == 0;
+        if (silent && ch.output == 0) continue;
+        if (ch.freq_period == 0) return false;
+        t->channel[t->count] = n;
+        t->first[t->count] = CyclesUntil(ch.freq_cycles, ch.freq_period) * scale;
+        t->period[t->count] = ch.freq_period * scale;
+        ++t->count;
+    }
+    return true;
+}
+
 // Cycles from now until the mixer's next frame. (2^23 + 2^31) / 22050 at most: no pending count
 // can overflow.
 u32 QuietSampleCycles(const GbState& s) {
@@ -378,10 +411,37 @@ u32 QuietSampleCycles(const GbState& s) {
 // Pending cycles (`pending` of them counted already) until a step needs the mixer in full: the
 // next frame, or, while the mix stays the same, the next change of a level it hears. A backlog
 // of frames (from a state file) is worked off one frame per step.
+//
+// A frame takes the levels as the step before its own leaves them. That step ends less than a
+// step's longest cycles before the frame's time, so a waveform step of a heard channel that comes
+// at least that long before the frame is in its levels, and one at or after the frame's time is
+// not; only one in between depends on where the steps fall. A frame with none there can be
+// replayed with the rest (ReplayRun), its levels those of the channels replayed to just before
+// its time. The search stops after kClearFrames frames, whose step then plans again.
+constexpr u32 kClearFrames = 32;
 u32 QuietMixerCycles(const TGBSYSF& gb, u32 pending) {
     const u32 sample = QuietSampleCycles(gb.state);
     if (sample == 0) return pending;
-    return std::max(pending + sample, SteadyMixCycles(gb));
+    const u32 steady = SteadyMixCycles(gb);
+    if (steady >= pending + sample) return steady;
+    HeardTimers heard;
+    if (!FindHeardTimers(gb, &heard)) return pending + sample;
+    const GbState& s = gb.state;
+    const std::int64_t threshold = SampleThreshold(s);
+    std::int64_t acc = s.snd_rate_acc;  // below the threshold: sample is not 0
+    u32 frame = pending;
+    for (u32 m = 0; m < kClearFrames; ++m) {
+        const std::int64_t d = (threshold - acc + kSampleRate - 1) / kSampleRate;
+        frame += static_cast<u32>(d);
+        // The last waveform step before the frame's time, for each heard channel.
+        for (u32 i = 0; i < heard.count; ++i) {
+            if (frame <= heard.first[i]) continue;
+            const u32 since = (frame - 1 - heard.first[i]) % heard.period[i];
+            if (since < kLongestStep - 1) return frame;
+        }
+        acc += d * kSampleRate - threshold;
+    }
+    return frame;
 }
 
 // The generator after k draws is x -> mul x + add: the rule composed with itself k times, all
@@ -465,16 +525,73 @@ inline void ReplayChannel(TGBSYSF& gb, u32 cycles, u32 steps) {
     }
 }
 
-// Replays the pending quiet steps: GbState is then exact as of the end of the last of them.
-void ReplayQuietSteps(TGBSYSF& gb) {
-    const u32 cycles = gb.snd_pending;
-    const u32 steps = gb.snd_pending_steps;
-    const u32 applied = gb.snd_rate_applied;
-    gb.snd_pending = 0;
-    gb.snd_pending_steps = 0;
-    gb.snd_rate_applied = 0;
-    if (steps == 0) return;
+// Replays `steps` quiet steps of `cycles` in all, the first `applied` of which the mixer has
+// counted already: GbState is then exact as of the end of the last of them.
+// Replays the channels' part of a run; `steps` only counts for a noise channel of period 0.
+void ReplayChannels(TGBSYSF& gb, u32 channel_cycles, u32 steps, bool noise = true) {
+    ReplayChannel<0>(gb, channel_cycles, steps);
+    ReplayChannel<1>(gb, channel_cycles, steps);
+    ReplayChannel<2>(gb, channel_cycles, steps);
+    if (noise) ReplayChannel<3>(gb, channel_cycles, steps);
+}
+
+void ReplayRun(TGBSYSF& gb, u32 cycles, u32 steps, u32 applied) {
     GbState& s = gb.state;
+    const u32 first_change = SoundOn(gb) ? SteadyMixCycles(gb) : kNoChannelEvent;
+    if (first_change < cycles && s.snd_rate_acc < SampleThreshold(s)) {
+        // Levels the mixer hears may change inside the run, at no frame's step (QuietMixerCycles):
+        // at a frame after such a change the channels are replayed up to the frame's time and
+        // mixed from there; the frames between two changes are alike. A noise channel drawing at
+        // every step is not heard (FindHeardTimers): its draws are replayed at the end, by count.
+        const bool noise_in_parts = s.channels[3].freq_period != 0;
+        const std::int64_t threshold = SampleThreshold(s);
+        std::int64_t acc = s.snd_rate_acc;  // as of `applied` cycles into the run
+        u32 at = applied;
+        u32 replayed = 0;   // channel cycles
+        HeardTimers heard;  // looked up at the first change
+        bool looked = false;
+        bool found = false;
+        u32 change = first_change;
+        u32 mix = 0;
+        bool mixed = false;
+        u32 alike = 0;  // frames of `mix` not yet appended
+        for (;;) {
+            const std::int64_t d = (threshold - acc + kSampleRate - 1) / kSampleRate;
+            if (d > cycles - at) break;
+            const u32 frame = at + static_cast<u32>(d);
+            if (frame - 1 < change) {
+                if (!mixed) mix = MixLevels(gb, true);
+            } else {
+                if (!looked) found = FindHeardTimers(gb, &heard);
+                looked = true;
+                const u32 before = ChannelCycles(s, frame - 1);
+                ReplayChannels(gb, before - replayed, steps, noise_in_parts);
+                replayed = before;
+                // The next waveform step of a heard channel (at most 2^31 cycles away).
+                u32 next = found ? kNoChannelEvent : 0;
+                for (u32 i = 0; i < heard.count; ++i) {
+                    const SoundChannel& ch = s.channels[heard.channel[i]];
+                    next = std::min(next, CyclesUntil(ch.freq_cycles, ch.freq_period));
+                }
+                change = (s.CGB_double_speed ? (replayed + next) * 2 : replayed + next);
+                const u32 now = MixLevels(gb, true);
+                if (now != mix || !mixed) {
+                    AppendFrames(gb, mix, alike);
+                    mix = now;
+                    alike = 0;
+                }
+            }
+            mixed = true;
+            ++alike;
+            acc += d * kSampleRate - threshold;
+            at = frame;
+        }
+        AppendFrames(gb, mix, alike);
+        s.snd_rate_acc = static_cast<i32>(acc + std::int64_t{cycles - at} * kSampleRate);
+        ReplayChannels(gb, ChannelCycles(s, cycles) - replayed, steps, noise_in_parts);
+        if (!noise_in_parts) ReplayChannel<3>(gb, ChannelCycles(s, cycles), steps);
+        return;
+    }
     // The frames of the quiet steps, all alike (SteadyMixCycles): every step adds less than a
     // threshold, so each one that crosses it gives one frame, and no backlog builds up.
     const std::int64_t threshold = SampleThreshold(s);
@@ -486,11 +603,88 @@ void ReplayQuietSteps(TGBSYSF& gb) {
     }
     s.snd_rate_acc = static_cast<i32>(acc);
     if (!on) return;
-    const u32 channel_cycles = ChannelCycles(s, cycles);
-    ReplayChannel<0>(gb, channel_cycles, steps);
-    ReplayChannel<1>(gb, channel_cycles, steps);
-    ReplayChannel<2>(gb, channel_cycles, steps);
-    ReplayChannel<3>(gb, channel_cycles, steps);
+    ReplayChannels(gb, ChannelCycles(s, cycles), steps);
+}
+
+// ---- idle steps ----
+//
+// A halted or stopped processor takes steps of 4 cycles, nothing but steps of 4 cycles, until it
+// wakes. A run of pending steps whose cycles are 4 times their count is such a run (no step is
+// shorter), and the position of every one of its steps is known: it is replayed event by event
+// (a frame, a length, sweep or envelope tick, a waveform step of a timer that a step could
+// overrun), each event step taken in full and the quiet steps between two events in one go. The
+// cost is per event, not per step, and the planning leaves a halted processor's steps pending up
+// to the wake-up, which syncs (cpu.cpp).
+
+constexpr u32 kIdleStep = 4;
+
+// Steps of `per_step` each, from `acc`, before the one that reaches `threshold`; at most `limit`.
+inline u32 StepsBefore(std::int64_t acc, std::int64_t threshold, std::int64_t per_step, u32 limit) {
+    if (acc >= threshold) return 0;
+    const std::int64_t k = (threshold - 1 - acc) / per_step;
+    return k < limit ? static_cast<u32>(k) : limit;
+}
+
+// Idle steps, at most `limit`, that add cycles to the accumulators and nothing else, or that a
+// waveform timer of a period no shorter than a step follows by division (ReplayTimer).
+u32 QuietIdleSteps(const TGBSYSF& gb, u32 limit) {
+    const GbState& s = gb.state;
+    const std::int64_t threshold = SampleThreshold(s);
+    if (s.snd_rate_acc >= threshold) return 0;  // a backlog from a state file: one per step
+    // With the sound off every frame is silence and the channels stand still.
+    if (!SoundOn(gb)) return limit;
+    u32 k = StepsBefore(s.snd_rate_acc, threshold, std::int64_t{kIdleStep} * kSampleRate, limit);
+    // Frames before the next change of a level the mixer hears are alike (ReplayRun).
+    k = std::max(k, std::min(SteadyMixCycles(gb) / kIdleStep, limit));
+    const u32 op = ChannelCycles(s, kIdleStep);
+    for (u32 n = 0; n < 4 && k != 0; ++n) {
+        const SoundChannel& ch = s.channels[n];
+        if (!ch.ch_on) {
+            if (ch.output != 0) return 0;  // the next step drops the level
+            continue;
+        }
+        if (ch.length_on) k = StepsBefore(ch.length_cycles, kLengthTick, op, k);
+        if (n == 0 && ch.sweep_on) k = StepsBefore(ch.sweep_cycles, kSweepTick, op, k);
+        if (n != 2 && ch.env_on) {
+            k = StepsBefore(ch.env_cycles, (ch.env_period & 7) * kEnvelopeTick, op, k);
+        }
+        const bool divisible = ch.freq_period >= op && ch.freq_cycles < ch.freq_period;
+        if (!divisible && !(n == 3 && ch.freq_period == 0)) {
+            k = StepsBefore(ch.freq_cycles, ch.freq_period, op, k);
+        }
+    }
+    return k;
+}
+
+// Replays `steps` idle steps, the first of which the mixer has taken already when `applied`.
+void ReplayIdleSteps(TGBSYSF& gb, u32 steps, bool applied) {
+    if (applied) {
+        StepChannels(gb, kIdleStep);
+        --steps;
+    }
+    while (steps != 0) {
+        const u32 quiet = QuietIdleSteps(gb, steps);
+        if (quiet != 0) ReplayRun(gb, quiet * kIdleStep, quiet, 0);
+        if (quiet == steps) return;
+        StepOnce(gb, kIdleStep);
+        steps -= quiet + 1;
+    }
+}
+
+// Replays the pending steps: GbState is then exact as of the end of the last of them.
+void ReplayQuietSteps(TGBSYSF& gb) {
+    const u32 cycles = gb.snd_pending;
+    const u32 steps = gb.snd_pending_steps;
+    const u32 applied = gb.snd_rate_applied;
+    gb.snd_pending = 0;
+    gb.snd_pending_steps = 0;
+    gb.snd_rate_applied = 0;
+    if (steps == 0) return;
+    if (cycles == steps * kIdleStep && (applied == 0 || applied == kIdleStep)) {
+        ReplayIdleSteps(gb, steps, applied != 0);
+    } else {
+        ReplayRun(gb, cycles, steps, applied);
+    }
 }
 
 }  // namespace
@@ -518,6 +712,11 @@ void TGBSYSF::SoundCatchUp() {
         snd_pending_steps = 1;
         snd_rate_applied = op;
         snd_budget = std::min(snd_channel_budget, QuietMixerCycles(*this, op));
+    }
+    if ((state.flag_halt | state.flag_stop) && op == kIdleStep && !reference_mode) {
+        // Every step up to the wake-up is an idle step, and the wake-up syncs.
+        snd_channel_budget = kNoChannelEvent;
+        snd_budget = kNoChannelEvent;
     }
 }
 

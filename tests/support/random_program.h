@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "asm/gbasm.h"
@@ -31,6 +32,50 @@ class RandomProgram {
     // pass through the blocks ends on an undefined opcode, which freezes the machine.
     RandomProgram(u32 seed, bool colour, bool bad_end = false)
         : rng_(seed), colour_(colour), bad_end_(bad_end) {}
+
+    // The sound set-ups a program may start from (WithSound), each as register writes in order,
+    // all routed to both terminals.
+    struct SoundSetUp {
+        const char* name;
+        std::vector<std::pair<int, int>> writes;
+    };
+    static const std::vector<SoundSetUp>& SoundSetUps() {
+        using namespace reg;
+        static const std::vector<SoundSetUp> kSetUps = {
+            {"sweep shortening to a period below a step's, envelopes rising",
+             {{NR10, 0x7C}, {NR12, 0x8F}, {NR14, 0x84}, {NR22, 0x8F}, {NR24, 0x84}}},
+            {"sweep lengthening past the frequency range, envelope falling",
+             {{NR10, 0x11}, {NR11, 0x80}, {NR12, 0xF1}, {NR13, 0xFF}, {NR14, 0x87}}},
+            {"short lengths running out, envelopes up and down",
+             {{NR11, 0x3F}, {NR12, 0x19}, {NR14, 0xC7}, {NR21, 0x20}, {NR22, 0xF2}, {NR24, 0xC0}}},
+            {"wave channel of a period below a step's, with a length",
+             {{WAVE_RAM, 0x1F},
+              {WAVE_RAM + 7, 0xE3},
+              {NR30, 0x80},
+              {NR31, 0xF0},
+              {NR32, 0x20},
+              {NR33, 0xFF},
+              {NR34, 0xC7}}},
+            {"noise drawing at every step, with a length and a falling envelope",
+             {{NR41, 0x30}, {NR42, 0xF3}, {NR43, 0x00}, {NR44, 0xC0}}},
+            {"steady noise and a square of the shortest period",
+             {{NR42, 0xA0}, {NR43, 0x11}, {NR44, 0x80}, {NR22, 0xF0}, {NR23, 0xFF}, {NR24, 0x87}}},
+            {"silent channels left on, and a muted wave",
+             {{NR12, 0x08},
+              {NR14, 0x80},
+              {NR22, 0x00},
+              {NR24, 0x80},
+              {NR30, 0x80},
+              {NR32, 0x00},
+              {NR34, 0x80}}},
+        };
+        return kSetUps;
+    }
+    // Starts the program with SoundSetUps()[index] instead of leaving the channels as reset.
+    RandomProgram& WithSound(std::size_t index) {
+        sound_set_up_ = &SoundSetUps().at(index);
+        return *this;
+    }
 
     std::vector<u8> Build() {
         using namespace gbasm;
@@ -142,6 +187,10 @@ class RandomProgram {
             for (int i = 0; i < 16; ++i) Out(a, reg::BCPD, Byte());
         }
         Out(a, reg::NR52, 0x80), Out(a, reg::NR50, 0x77), Out(a, reg::NR51, Byte());
+        if (sound_set_up_ != nullptr) {
+            Out(a, reg::NR51, 0xFF);
+            for (const auto& [r, value] : sound_set_up_->writes) Out(a, r, value);
+        }
         Out(a, reg::IE, Pick(32));
         if (Chance(50)) Out(a, reg::TAC, Pick(8));
         if (Chance(70)) a.ei();
@@ -295,6 +344,7 @@ class RandomProgram {
     bool colour_;
     bool bad_end_;
     int labels_ = 0;
+    const SoundSetUp* sound_set_up_ = nullptr;
 };
 
 // A program that sleeps in HALT until a button press (the joypad interrupt alone in IE), counts
