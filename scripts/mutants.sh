@@ -8,6 +8,7 @@
 #   scripts/mutants.sh            every mutant
 #   scripts/mutants.sh 3 7 12     only these
 #   scripts/mutants.sh --check    only check that every string is found once
+#   scripts/mutants.sh --list     print the numbered list
 #
 # Prints one line per mutant (killed or survived, and what killed it) and a summary. The build
 # and test output of the last mutant is kept in build/release/mutant.log. Run it niced: it
@@ -100,15 +101,15 @@ m src/app/vk_keys.cpp 'if (qt_key >= Qt::Key_F1 && qt_key <= Qt::Key_F24) {' \
 m src/app/options_dialog.cpp '(static_cast<std::uint32_t>(color.blue()) << 16)' \
   '(static_cast<std::uint32_t>(color.blue()) << 8)'
 m src/app/screen_view.cpp 'QPainter::SmoothPixmapTransform, filter_ >= 2' 'QPainter::SmoothPixmapTransform, filter_ >= 1'
-m src/app/qt_presenter.cpp 'if (gb_.dest_rect_dirty.exchange(false)) UpdateDestRect();' \
-  'if (gb_.dest_rect_dirty.load()) UpdateDestRect();'
+m src/app/vk_keys.cpp 'if (qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z)' \
+  'if (qt_key >= Qt::Key_A && qt_key <= Qt::Key_Y)'
 
 # ---- src/common ----
-m src/common/safe_file.cpp '(static_cast<unsigned char>(name[n]) & 0xC0) == 0x80' \
-  '(static_cast<unsigned char>(name[n]) & 0x80) == 0x80'
-m src/common/safe_file.cpp 'if (saved == ENOENT || saved == ENOTDIR) return Fail' 'if (saved == ENOENT) return Fail'
-m src/common/safe_file.cpp 'if (std::rename(temp_path_.c_str(), final_path_.c_str()) != 0) {' \
-  'if (std::rename(temp_path_.c_str(), final_path_.c_str()) != 0 && false) {'
+m src/common/safe_file.cpp 'if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {' \
+  'if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {'
+m src/common/safe_file.cpp 'bool ok = std::fseek(file, 0, SEEK_SET) == 0;' 'bool ok = true;'
+m src/common/safe_file.cpp 'if (S_ISDIR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode)) {' \
+  'if (S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode)) {'
 
 # ---- src/asm ----
 m src/asm/gbasm.h 'const int disp = int{target} - (origin_ + int(f.pos) + 1);' \
@@ -140,10 +141,15 @@ chosen=()
 for arg in "$@"; do
   if [[ $arg == --check ]]; then
     check_only=1
+  elif [[ $arg == --list ]]; then
+    for k in "${!FILES[@]}"; do
+      printf '%2d  %s\n      %s\n   -> %s\n' $((k + 1)) "${FILES[k]}" "${OLDS[k]}" "${NEWS[k]}"
+    done
+    exit 0
   elif [[ $arg =~ ^[0-9]+$ ]] && ((arg >= 1 && arg <= count)); then
     chosen+=("$arg")
   else
-    echo "usage: $0 [--check] [mutant numbers 1-$count]" >&2
+    echo "usage: $0 [--check | --list] [mutant numbers 1-$count]" >&2
     exit 2
   fi
 done
