@@ -65,7 +65,7 @@ TEST_F(IdleLoopTest, OnlyBodiesThatReadStableMemoryAndWriteOnlyRegistersQualify)
         {"divider", [](Asm& a) { a.ldh(A, 0x04), a.cp(0x80); }, false, {}},
         {"timer counter", [](Asm& a) { a.ldh(A, 0x05); }, false, {}},
         {"sound status", [](Asm& a) { a.ldh(A, 0x26); }, false, {}},
-        {"a write to work RAM", [](Asm& a) { a.ldh(A, 0x44), a.ld(Mem(HL), A); }, false, {}},
+        {"a write to work RAM", [](Asm& a) { a.ldh(A, 0x44), a.ld(Mem(HL), B); }, false, {}},
         {"a register write", [](Asm& a) { a.ldh(0x40, A); }, false, {}},
         {"(HL+) moves through memory", [](Asm& a) { a.ld(A, Mem(HLI)); }, false, {}},
         {"RES on (HL) writes", [](Asm& a) { a.res(0, Mem(HL)); }, false, {}},

@@ -304,6 +304,18 @@ TEST_F(Renderer, ColourModePriorityRules) {
     EXPECT_EQ(Tag(16), 0x01);
 }
 
+// In colour mode a map attribute flips its tile: bit 6 upside down, bit 5 left to right.
+TEST_F(Renderer, ColourModeMapAttributesFlipTheTile) {
+    s().CGB_MODE = 1;
+    GreyColourPalettes();
+    TileRow(0, 0x8010, 0, 0x80, 0x00);  // row 0: pixel 0 colour 1
+    TileRow(0, 0x8010, 7, 0x01, 0x01);  // row 7: pixel 7 colour 3
+    Map(0x9800, 1), Map(0x9801, 1, 0x40), Map(0x9802, 1, 0x20), Map(0x9803, 1, 0x60);
+    Render(0);
+    EXPECT_EQ(Shades(8, 32),
+              "lwwwwwww" + Rep('w', 7) + "b" + Rep('w', 7) + "l" + "b" + Rep('w', 7));
+}
+
 // ---- lines left alone and memory bounds ----
 
 TEST_F(Renderer, AnyRegistersVramAndOamDrawOnlyInsideTheCurrentLine) {

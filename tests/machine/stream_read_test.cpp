@@ -62,5 +62,14 @@ TEST(StreamRead, ReadsAStreamThatCannotSeek) {
     EXPECT_EQ(out, data);
 }
 
+TEST(StreamRead, AReadErrorIsReported) {
+    // A folder opens as a stream on Linux, and reading it fails.
+    std::FILE* folder = std::fopen("/", "rb");
+    ASSERT_NE(folder, nullptr);
+    std::vector<std::uint8_t> out;
+    EXPECT_FALSE(ReadStreamUpTo(folder, 100, &out));
+    std::fclose(folder);
+}
+
 }  // namespace
 }  // namespace kivo

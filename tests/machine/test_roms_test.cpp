@@ -2,9 +2,9 @@
 // row names a ROM, the verdicts it reaches here, by the machine's own rules and by the console's
 // (system_exact_hardware), and, for a failure, the behaviour that is modelled differently. A test
 // program prints "Passed" or "Failed" in the background map; a game has no verdict and only has to
-// run. Every ROM must run without a crash or a sanitizer report whatever its verdict. Those that
-// also report by the memory convention are run through kivo-run --verdict memory in
-// tests/cli/test_rom_verdicts_test.cpp.
+// run. Every ROM must run without a crash or a sanitizer report whatever its verdict. The memory
+// convention some of them also report by is held to kivo-run --verdict memory in
+// tests/cli/runner_until_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cctype>

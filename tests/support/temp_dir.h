@@ -53,6 +53,16 @@ class TempDirTest : public ::testing::Test {
                                                       std::filesystem::directory_iterator()));
     }
 
+    // Whether a temporary file of a safe write is left anywhere in the test folder.
+    bool TemporaryFileLeft() const {
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_)) {
+            if (entry.path().filename().string().find(".kivo-tmp-") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     std::filesystem::path dir_;
 };
 

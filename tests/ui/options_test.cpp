@@ -47,10 +47,11 @@ class IniFileTest : public test::TempDirTest {
 };
 
 TEST_F(IniFileTest, ValuesReadWithPrefixesQuotesBlanksAndAnyCase) {
-    // Only the first [OPTIONS] section counts, in any case, and the first of duplicate keys. Keys
-    // absent, empty or in letters take their default; any non-zero value is true.
+    // Only the first [OPTIONS] section counts, in any case, and the first of duplicate keys; blanks
+    // are spaces and tabs. Keys absent, empty or in letters take their default; any non-zero value
+    // is true.
     WriteIni(
-        "[Other]\r\nscreen_size=4\r\n[options]\r\n  SCREEN_FILTER  =  0x10  \r\n"
+        "[Other]\r\nscreen_size=4\r\n[options]\r\n \tSCREEN_FILTER\t =\t 0x10  \r\n"
         "screen_clientcolor=$10\r\nScreen_refresh_ratio_index=\"25\"\r\nsystem_type='0'\r\n"
         "system_type=1\r\nJoyPad_Keys_3=$FFFFFFFF\r\nJoyPad_Keys_4=010\r\nsound_enable=0\r\n"
         "sound_select_CH2=-5\r\nsystem_force_cgbmode=letters\r\nsystem_thread_priority=\r\n"
@@ -102,25 +103,12 @@ TEST_F(IniFileTest, MachineDefaultsFreshIniAndTableAgree) {
     }
 }
 
-TEST_F(IniFileTest, MissingFileGivesDefaultsAndNewFileListsAllKeysInTableOrder) {
+TEST_F(IniFileTest, MissingFileGivesDefaultsAndEveryValueReadsBack) {
     TGBSYSF out;
     for (const OptionDef& option : Options()) option.set(out, option.default_value ^ 3);
     INIRead(out, path_);
     EXPECT_FALSE(fs::exists(path_));
     for (const OptionDef& option : Options()) EXPECT_EQ(option.get(out), option.default_value);
-    ASSERT_TRUE(INIWrite(out, path_, &error_)) << error_;
-    EXPECT_EQ(ReadIni(),
-              "[OPTIONS]\nsystem_type=1\nsystem_force_cgbmode=0\nsystem_thread_priority=2\n"
-              "system_pause_when_inactive_app=1\nsystem_show_performances=1\n"
-              "system_speed_restriction=1\nsound_enable=1\nsound_select_CH1=1\n"
-              "sound_select_CH2=1\nsound_select_CH3=1\nsound_select_CH4=1\n"
-              "Screen_refresh_ratio_index=1\nscreen_size=0\nscreen_enable=1\nscreen_layer_bg=1\n"
-              "screen_layer_win=1\nscreen_layer_sprites=1\nscreen_filter=0\n"
-              "screen_ClientColor=16711680\nJoyPad_Keys_0=39\nJoyPad_Keys_1=37\n"
-              "JoyPad_Keys_2=38\nJoyPad_Keys_3=40\nJoyPad_Keys_4=87\nJoyPad_Keys_5=88\n"
-              "JoyPad_Keys_6=8\nJoyPad_Keys_7=13\nsystem_exact_hardware=0\n");
-
-    // Every value reads back.
     out.system_type = 0;
     out.screen_size = 0xFFFFFFFF;  // written as -1, read back as the same 32 bits
     out.sound_select_CH3 = false;
@@ -162,16 +150,7 @@ TEST_F(IniFileTest, WritingUpdatesLinesInPlaceAndKeepsEverythingElse) {
     EXPECT_EQ(text.substr(text.size() - 24), "system_exact_hardware=0\n") << text;
 }
 
-TEST_F(IniFileTest, FailedWriteReportsThePathAndKeepsTheOldFile) {
-    TGBSYSF gb;
-    for (const std::string name : {"no_such_folder/kivo.INI", "taken.INI"}) {
-        fs::create_directories(dir_ / "taken.INI");  // a folder where the file should be
-        EXPECT_FALSE(INIWrite(gb, (dir_ / name).string(), &error_));
-        EXPECT_EQ(error_, "Impossible d'écrire dans " + (dir_ / name).string());
-        EXPECT_TRUE(fs::is_directory(dir_ / "taken.INI"));
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
-    }
-}
+// Failed writes of the INI file are in the bad-input matrix.
 
 }  // namespace
 }  // namespace kivo
