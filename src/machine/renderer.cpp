@@ -318,6 +318,17 @@ void FindSpriteLines(const u8* oam, u32 height, TGBSYSF::SpriteLines& cache) {
     }
 }
 
+// The tile an OAM entry shows on line ly and the row of it, Y flip and tall sprites included.
+struct SpriteRow {
+    u32 tile, row;
+};
+inline SpriteRow SpriteRowOn(const u8* e, u32 ly, u32 height) {
+    u32 row = (ly + 16 - e[0]) & 0xFF;
+    if (e[3] & kAttrYFlip) row = height - 1 - row;
+    const u32 tile = height == 16 ? (row < 8 ? (e[2] & 0xFEu) : (e[2] | 1u)) : e[2];
+    return {tile, row};
+}
+
 // The sprite lines for the OAM and sprite height now in use, found again when either changed.
 inline const TGBSYSF::SpriteLines& SpriteLinesNow(TGBSYSF& gb, u32 height) {
     TGBSYSF::SpriteLines& cache = gb.sprite_lines;
@@ -408,12 +419,9 @@ void TGBSYSF::RenderLine() {
             const int i = 63 - std::countl_zero(on_line);
             on_line &= ~(u64{1} << i);
             const u8* e = oam + i * 4;
-            u32 row = (ly + 16 - e[0]) & 0xFF;
             const u32 sx = e[1];
             const u32 attr = e[3];
-            if (attr & kAttrYFlip) row = height - 1 - row;
-            u32 tile = e[2];
-            if (height == 16) tile = row < 8 ? (tile & 0xFE) : (tile | 1);
+            const auto [tile, row] = SpriteRowOn(e, ly, height);
             const u64* pairs;
             u32 bank = 0;
             if (cgb) {
@@ -503,10 +511,7 @@ void TGBSYSF::RenderLineExact() {
         const u32 sx = e[1];
         if (sx == 0 || sx >= 168) continue;
         const u32 attr = e[3];
-        u32 row = (ly + 16 - e[0]) & 0xFF;
-        if (attr & kAttrYFlip) row = height - 1 - row;
-        u32 tile = e[2];
-        if (height == 16) tile = row < 8 ? (tile & 0xFE) : (tile | 1);
+        const auto [tile, row] = SpriteRowOn(e, ly, height);
         const u8* palette;
         u32 bank = 0;
         if (cgb) {
