@@ -82,7 +82,7 @@ inline u16& StackPair(GbState& s) {
 
 // The processor's reads: everything below 0xF000 is plain memory, read through the page map;
 // only the top page (echo, OAM, I/O registers, high RAM) needs the bus.
-inline u8 CpuRead(TGBSYSF& gb, u16 address) {
+[[gnu::always_inline]] inline u8 CpuRead(TGBSYSF& gb, u16 address) {
     if (const u8* page = gb.read_pages[address >> 12]) [[likely]] {
         return page[address & 0x0FFF];
     }
@@ -90,7 +90,7 @@ inline u8 CpuRead(TGBSYSF& gb, u16 address) {
 }
 
 // The processor's writes: plain memory directly through the page map, the rest through the bus.
-inline void CpuWrite(TGBSYSF& gb, u16 address, u8 value) {
+[[gnu::always_inline]] inline void CpuWrite(TGBSYSF& gb, u16 address, u8 value) {
     if (u8* page = gb.write_pages[address >> 12]) [[likely]] {
         page[address & 0x0FFF] = value;
         return;
@@ -99,13 +99,13 @@ inline void CpuWrite(TGBSYSF& gb, u16 address, u8 value) {
 }
 
 // Opcode and operand fetches.
-inline u8 Fetch8(TGBSYSF& gb, u16& pc) {
+[[gnu::always_inline]] inline u8 Fetch8(TGBSYSF& gb, u16& pc) {
     return CpuRead(gb, pc++);
 }
 
 // Both bytes in one read when they lie in the same page of plain memory (the host is
 // little-endian, as layout.h requires).
-inline u16 Fetch16(TGBSYSF& gb, u16& pc) {
+[[gnu::always_inline]] inline u16 Fetch16(TGBSYSF& gb, u16& pc) {
     const u8* page = gb.read_pages[pc >> 12];
     if (page != nullptr && (pc & 0x0FFF) != 0x0FFF) [[likely]] {
         u16 value;
@@ -120,7 +120,7 @@ inline u16 Fetch16(TGBSYSF& gb, u16& pc) {
 
 // The stack's two bytes in one access when both lie in the same page of plain memory: the low
 // byte at the lower address, as the byte-wise order leaves them.
-inline void Push16(TGBSYSF& gb, u16 value) {
+[[gnu::always_inline]] inline void Push16(TGBSYSF& gb, u16 value) {
     GbState& s = gb.state;
     const u16 low = static_cast<u16>(s.SP - 2);
     u8* page = gb.write_pages[low >> 12];
@@ -133,7 +133,7 @@ inline void Push16(TGBSYSF& gb, u16 value) {
     CpuWrite(gb, --s.SP, static_cast<u8>(value));
 }
 
-inline u16 Pop16(TGBSYSF& gb) {
+[[gnu::always_inline]] inline u16 Pop16(TGBSYSF& gb) {
     GbState& s = gb.state;
     const u16 sp = s.SP;
     const u8* page = gb.read_pages[sp >> 12];
@@ -153,14 +153,14 @@ inline void NoteBackwardJump(TGBSYSF& gb, u16 from, u16 target);
 
 // The operand named by a register field: a register, or the byte at HL for 6.
 template <int r>
-inline u8 ReadOperand(TGBSYSF& gb) {
+[[gnu::always_inline]] inline u8 ReadOperand(TGBSYSF& gb) {
     if constexpr (r == 6)
         return CpuRead(gb, gb.state.HL);
     else
         return Reg<r>(gb.state);
 }
 template <int r>
-inline void WriteOperand(TGBSYSF& gb, u8 value) {
+[[gnu::always_inline]] inline void WriteOperand(TGBSYSF& gb, u8 value) {
     if constexpr (r == 6)
         CpuWrite(gb, gb.state.HL, value);
     else
@@ -171,7 +171,7 @@ inline void WriteOperand(TGBSYSF& gb, u8 value) {
 
 // Branch conditions by number: NZ, Z, NC, C.
 template <int cc>
-inline bool Condition(const GbState& s) {
+[[gnu::always_inline]] inline bool Condition(const GbState& s) {
     const u8 f = static_cast<u8>(s.AF);
     switch (cc) {
         case 0: return !(f & flag::Z);
@@ -182,13 +182,13 @@ inline bool Condition(const GbState& s) {
 }
 
 // Z of a result byte, for the console's rules, which have no S and no parity.
-inline u8 ZeroFlag(u32 r) {
+[[gnu::always_inline]] inline u8 ZeroFlag(u32 r) {
     return (r & 0xFF) == 0 ? flag::Z : 0;
 }
 
 // ADD and ADC: the sum is taken in more than 8 bits so that bit 8 is the carry.
 template <bool kExact>
-inline void Add8(GbState& s, u8 x, u32 carry) {
+[[gnu::always_inline]] inline void Add8(GbState& s, u8 x, u32 carry) {
     u8& a = RegA(s);
     const u32 r = a + x + carry;
     if constexpr (kExact) {
@@ -204,7 +204,7 @@ inline void Add8(GbState& s, u8 x, u32 carry) {
 
 // SUB, SBC and CP: a negative difference wraps modulo 2^32, so bit 8 is the borrow.
 template <bool kExact>
-inline void Sub8(GbState& s, u8 x, u32 carry, bool store) {
+[[gnu::always_inline]] inline void Sub8(GbState& s, u8 x, u32 carry, bool store) {
     u8& a = RegA(s);
     const u32 r = a - x - carry;
     if constexpr (kExact) {
@@ -223,7 +223,7 @@ inline void Sub8(GbState& s, u8 x, u32 carry, bool store) {
 // and CP A need no special case: the general rules give F = 0x42, 0x44 and 0x42 (0x42, 0x40 and
 // 0x42 by the console's rules).
 template <int op, bool kExact>
-inline void Alu(GbState& s, u8 x) {
+[[gnu::always_inline]] inline void Alu(GbState& s, u8 x) {
     u8& a = RegA(s);
     const u32 carry = RegF(s) & flag::C;
     switch (op) {
@@ -248,7 +248,7 @@ inline void Alu(GbState& s, u8 x) {
 }
 
 template <bool kExact>
-inline u8 Inc8(GbState& s, u8 v) {
+[[gnu::always_inline]] inline u8 Inc8(GbState& s, u8 v) {
     const u8 r = static_cast<u8>(v + 1);
     if constexpr (kExact) {
         RegF(s) =
@@ -261,7 +261,7 @@ inline u8 Inc8(GbState& s, u8 v) {
 }
 
 template <bool kExact>
-inline u8 Dec8(GbState& s, u8 v) {
+[[gnu::always_inline]] inline u8 Dec8(GbState& s, u8 v) {
     const u8 r = static_cast<u8>(v - 1);
     if constexpr (kExact) {
         RegF(s) = static_cast<u8>((RegF(s) & flag::C) | ZeroFlag(r) |
@@ -280,7 +280,7 @@ template <bool kExact>
 constexpr u8 kKeptFlags = kExact ? u8{flag::Z} : kKeepSzxyPv;
 
 template <bool kExact>
-inline void AddHl(GbState& s, u16 x) {
+[[gnu::always_inline]] inline void AddHl(GbState& s, u16 x) {
     const u32 sum = u32{s.HL} + x;
     RegF(s) = static_cast<u8>((RegF(s) & kKeptFlags<kExact>) | (((s.HL ^ x ^ sum) >> 8) & flag::H) |
                               (sum >> 16));
@@ -290,7 +290,7 @@ inline void AddHl(GbState& s, u16 x) {
 // Rotates of A (RLCA, RRCA, RLA, RRA) by y = 0-3. Unlike the 0xCB rotates they keep S, Z and
 // P/V and report only the carry; by the console's rules they clear Z too.
 template <int y, bool kExact>
-inline void RotateA(GbState& s) {
+[[gnu::always_inline]] inline void RotateA(GbState& s) {
     u8& a = RegA(s);
     const u8 f = RegF(s);
     const u8 v = a, carry_in = f & flag::C;
@@ -308,7 +308,7 @@ inline void RotateA(GbState& s) {
 // S, Z and parity with the bit shifted out; the others only Z and that bit (all of them by the
 // console's rules).
 template <int y, bool kExact>
-inline u8 Shift(GbState& s, u8 v) {
+[[gnu::always_inline]] inline u8 Shift(GbState& s, u8 v) {
     u8& f = RegF(s);
     const u8 carry_in = f & flag::C;
     u8 r, out;
@@ -335,7 +335,7 @@ inline u8 Shift(GbState& s, u8 v) {
 // The console's DAA: a correction of 0x06 and 0x60 chosen by H, C and A's digits, added after an
 // addition and subtracted after a subtraction; H is cleared, N kept, C set by a 0x60 correction
 // after an addition and kept after a subtraction.
-inline void DaaExact(GbState& s) {
+[[gnu::always_inline]] inline void DaaExact(GbState& s) {
     const u8 f = RegF(s);
     u8& a = RegA(s);
     bool carry = f & flag::C;
@@ -352,7 +352,7 @@ inline void DaaExact(GbState& s) {
     RegF(s) = static_cast<u8>(ZeroFlag(a) | (f & flag::N) | (carry ? flag::C : 0));
 }
 
-inline void Daa(GbState& s) {
+[[gnu::always_inline]] inline void Daa(GbState& s) {
     const u8 f = RegF(s);
     const u32 index = RegA(s) | (f & flag::C) << 8 | (f & flag::H) << 5 | (f & flag::N) << 9;
     s.AF = daa_table[index];
@@ -433,7 +433,7 @@ constexpr std::array<Handler, 256> kCbHandlers =
     MakeCbTable<kExact>(std::make_index_sequence<256>{});
 
 template <bool kExact>
-inline void PrefixCb(TGBSYSF& gb, u16& pc) {
+[[gnu::always_inline]] inline void PrefixCb(TGBSYSF& gb, u16& pc) {
     const u8 op = Fetch8(gb, pc);
     gb.state.op_cycles = cb_cycle_table[op] * 4u;  // replaces the prefix's own cost
     kCbHandlers<kExact>[op](gb);
@@ -444,7 +444,7 @@ inline void PrefixCb(TGBSYSF& gb, u16& pc) {
 // x = 0: loads of pairs and immediates, 16-bit arithmetic, INC and DEC, relative jumps and the
 // one-byte specials.
 template <unsigned op, bool kExact>
-inline void ExecuteBlock0(TGBSYSF& gb, u16& pc) {
+[[gnu::always_inline]] inline void ExecuteBlock0(TGBSYSF& gb, u16& pc) {
     constexpr int y = (op >> 3) & 7, z = op & 7, p = y >> 1, q = y & 1;
     GbState& s = gb.state;
     if constexpr (z == 0) {
@@ -524,7 +524,7 @@ inline void ExecuteBlock0(TGBSYSF& gb, u16& pc) {
 // x = 3: returns, calls, jumps, the stack, the high page, ALU with an immediate, RST, the 0xCB
 // prefix and the undefined opcodes.
 template <unsigned op, bool kExact>
-inline void ExecuteBlock3(TGBSYSF& gb, u16& pc) {
+[[gnu::always_inline]] inline void ExecuteBlock3(TGBSYSF& gb, u16& pc) {
     constexpr int y = (op >> 3) & 7, z = op & 7, p = y >> 1, q = y & 1;
     GbState& s = gb.state;
     if constexpr (z == 0) {
@@ -754,7 +754,7 @@ inline void TimerStep(TGBSYSF& gb, u32 cycles) {
 // on any request. A request is served only when IME is set and its IE bit is set, lowest bit
 // first, one per step.
 // Returns whether an interrupt was dispatched, which moves PC.
-inline bool ServiceInterrupts(TGBSYSF& gb) {
+[[gnu::always_inline]] inline bool ServiceInterrupts(TGBSYSF& gb) {
     GbState& s = gb.state;
     const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed) & 0x1F;
     const u8 pending = s.IE & requests;
@@ -1126,11 +1126,112 @@ template <bool kExact>
         pc = s.PC;
 }
 
+// ---- runs of plain steps ----
+//
+// Most steps of a program that computes are an instruction whose cycles only count: the step
+// hands no frame over, is not halted, stays short of the budget and ends with no interrupt to
+// serve. A run of such steps dispatches through one switch, each opcode's handler inlined into
+// its case with its cycle count a constant, and checks only what such a step can change: the
+// budget, HALT and STOP, and the interrupt requests. The step that ends the run finishes as
+// RunStep would, and the loop around it goes on with RunStep's checks.
+
+// One opcode's case: the instruction, and the cycles it took. Only jumps, calls, returns, the
+// 0xCB page, undefined opcodes and HALT (the console's HALT bug) may change the count the table
+// gives; the others add it as a constant.
+template <unsigned op, bool kExact>
+[[gnu::always_inline]] inline u32 PlainStep(TGBSYSF& gb, u16& pc) {
+    constexpr u32 kCycles = cycle_table[op] * 4u;
+    constexpr bool kFixed =
+        (op >> 6) == 1 ? op != 0x76 : (op >> 6) == 2 || (op < 0x40 && (op & 7) != 0);
+    gb.state.op_cycles = kCycles;
+    pc = Execute<op, kExact>(gb, pc);
+    return kFixed ? kCycles : gb.state.op_cycles;
+}
+
+// The end of a step as RunStep ends it.
+[[gnu::always_inline]] inline void EndStep(TGBSYSF& gb, u16& pc) {
+    GbState& s = gb.state;
+    s.PC = pc;
+    gb.deferred_cycles += s.op_cycles;
+    ++gb.deferred_steps;
+    if (gb.deferred_cycles >= gb.deferred_budget) RunDeferredWork(gb);
+    if (ServiceInterrupts(gb)) pc = s.PC;
+}
+
+// HALT and STOP end the run: they change what the next step does.
+#define KIVO_CASE(n)                            \
+    case n:                                     \
+        if constexpr (n == 0x76 || n == 0x10) { \
+            PlainStep<n, kExact>(gb, pc);       \
+            EndStep(gb, pc);                    \
+            return;                             \
+        }                                       \
+        cycles = PlainStep<n, kExact>(gb, pc);  \
+        break;
+#define KIVO_CASES4(n) KIVO_CASE(n) KIVO_CASE(n + 1) KIVO_CASE(n + 2) KIVO_CASE(n + 3)
+#define KIVO_CASES16(n) KIVO_CASES4(n) KIVO_CASES4(n + 4) KIVO_CASES4(n + 8) KIVO_CASES4(n + 12)
+#define KIVO_CASES64(n) \
+    KIVO_CASES16(n) KIVO_CASES16(n + 16) KIVO_CASES16(n + 32) KIVO_CASES16(n + 48)
+
+// Runs plain steps from a step that hands no frame over and is neither halted nor stopped, up to
+// and including the first step that reaches the budget, halts, stops or serves an interrupt.
+// Between plain steps STOP is not set, so a step serves nothing unless a request is enabled.
+// GbState's PC is written where something may read it: before the deferred work, before an
+// interrupt is served and when the run ends (the instructions in between read it from pc).
+template <bool kExact>
+[[gnu::always_inline]] inline void RunPlainSteps(TGBSYSF& gb, u16& pc) {
+    GbState& s = gb.state;
+    for (;;) {
+        u32 cycles;
+        switch (Fetch8(gb, pc)) {
+            KIVO_CASES64(0x00)
+            KIVO_CASES64(0x40)
+            KIVO_CASES64(0x80)
+            KIVO_CASES64(0xC0)
+        }
+        gb.deferred_cycles += cycles;
+        ++gb.deferred_steps;
+        if (gb.deferred_cycles >= gb.deferred_budget) [[unlikely]] {
+            s.PC = pc;
+            RunDeferredWork(gb);
+            if (ServiceInterrupts(gb)) pc = s.PC;
+            return;
+        }
+        const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed);
+        if ((requests & s.IE & 0x1F) != 0) [[unlikely]] {
+            s.PC = pc;
+            if (ServiceInterrupts(gb)) {
+                pc = s.PC;
+                return;
+            }
+        }
+    }
+}
+
+#undef KIVO_CASES64
+#undef KIVO_CASES16
+#undef KIVO_CASES4
+#undef KIVO_CASE
+
+// The run slice's loop: RunStep where a step may hand a frame over or idle, runs of plain steps
+// otherwise. The budget never reaches past the slice's end, so only a step that reached it can
+// end the slice.
+template <bool kExact>
+inline void RunSteps(TGBSYSF& gb, u32 limit) {
+    GbState& s = gb.state;
+    u16 pc = s.PC;
+    while (!(s.slice_cycles & limit)) {
+        if ((s.frame_ready && gb.screen_enable) || (s.flag_halt | s.flag_stop))
+            RunStep<kExact>(gb, pc);
+        else
+            RunPlainSteps<kExact>(gb, pc);
+    }
+}
+
 // The run slice's loop by the console's rules, a hot path of its own: inlined into RunSlice
 // beside the machine's own loop, it would take the processor's reads out of line in both.
 [[gnu::noinline]] void RunExactSteps(TGBSYSF& gb, u32 limit) {
-    u16 pc = gb.state.PC;
-    while (!(gb.state.slice_cycles & limit)) RunStep<true>(gb, pc);
+    RunSteps<true>(gb, limit);
 }
 
 }  // namespace
@@ -1173,8 +1274,7 @@ void TGBSYSF::RunSlice() {
     if (exact_slice) {
         RunExactSteps(*this, limit);
     } else {
-        u16 pc = state.PC;
-        while (!(state.slice_cycles & limit)) RunStep<false>(*this, pc);
+        RunSteps<false>(*this, limit);
     }
     EndSlice();
     // The last instruction's overshoot counts toward the next slice.
