@@ -1158,15 +1158,16 @@ template <unsigned op, bool kExact>
     if (ServiceInterrupts(gb)) pc = s.PC;
 }
 
-// HALT and STOP end the run: they change what the next step does.
-#define KIVO_CASE(n)                            \
-    case n:                                     \
-        if constexpr (n == 0x76 || n == 0x10) { \
-            PlainStep<n, kExact>(gb, pc);       \
-            EndStep(gb, pc);                    \
-            return;                             \
-        }                                       \
-        cycles = PlainStep<n, kExact>(gb, pc);  \
+// HALT and STOP end the run, for they change what the next step does, and so do EI and RETI,
+// after which a standing request may be served.
+#define KIVO_CASE(n)                                                      \
+    case n:                                                               \
+        if constexpr (n == 0x76 || n == 0x10 || n == 0xFB || n == 0xD9) { \
+            PlainStep<n, kExact>(gb, pc);                                 \
+            EndStep(gb, pc);                                              \
+            return;                                                       \
+        }                                                                 \
+        cycles = PlainStep<n, kExact>(gb, pc);                            \
         break;
 #define KIVO_CASES4(n) KIVO_CASE(n) KIVO_CASE(n + 1) KIVO_CASE(n + 2) KIVO_CASE(n + 3)
 #define KIVO_CASES16(n) KIVO_CASES4(n) KIVO_CASES4(n + 4) KIVO_CASES4(n + 8) KIVO_CASES4(n + 12)
@@ -1174,10 +1175,13 @@ template <unsigned op, bool kExact>
     KIVO_CASES16(n) KIVO_CASES16(n + 16) KIVO_CASES16(n + 32) KIVO_CASES16(n + 48)
 
 // Runs plain steps from a step that hands no frame over and is neither halted nor stopped, up to
-// and including the first step that reaches the budget, halts, stops or serves an interrupt.
-// Between plain steps STOP is not set, so a step serves nothing unless a request is enabled.
-// GbState's PC is written where something may read it: before the deferred work, before an
-// interrupt is served and when the run ends (the instructions in between read it from pc).
+// and including the first step that reaches the budget, halts, stops or sets IME. Such a step
+// serves no interrupt unless a request enabled in IE stands while IME is set, and in a run that
+// changes only where a step reaches the budget: the units request interrupts in the deferred
+// work, and a write to IF or IE sets the budget to the step it is in (IoWrite). A request from
+// another thread (a key press in the window) is seen there too, within one LCD mode.
+// GbState's PC is written where something may read it: before the deferred work and when the
+// run ends (the instructions in between read it from pc).
 template <bool kExact>
 [[gnu::always_inline]] inline void RunPlainSteps(TGBSYSF& gb, u16& pc) {
     GbState& s = gb.state;
@@ -1196,14 +1200,6 @@ template <bool kExact>
             RunDeferredWork(gb);
             if (ServiceInterrupts(gb)) pc = s.PC;
             return;
-        }
-        const u8 requests = std::atomic_ref<u8>(s.IF).load(std::memory_order_relaxed);
-        if ((requests & s.IE & 0x1F) != 0) [[unlikely]] {
-            s.PC = pc;
-            if (ServiceInterrupts(gb)) {
-                pc = s.PC;
-                return;
-            }
         }
     }
 }

@@ -159,11 +159,13 @@ void StartVideoDma(TGBSYSF& gb, u8 value) {
 
 void TGBSYSF::IoWrite(u16 address, u8 value) {
     const u8 n = address & 0xFF;
-    // The units catch up before a register that decides when they next act changes.
+    // The units catch up before a register that decides when they next act changes. After IF
+    // and IE, the step ends with the deferred work, where the run slice looks for interrupts.
     if (n >= reg::NR10 && n <= reg::WAVE_RAM + 15) {
         SyncDeferred();
         SoundSync();
-    } else if (n == reg::DIV || n == reg::TIMA || n == reg::TAC || n == reg::STAT) {
+    } else if (n == reg::DIV || n == reg::TIMA || n == reg::TAC || n == reg::STAT || n == reg::IF ||
+               n == reg::IE) {
         SyncDeferred();
     }
     memory.io_page[n] = value;
