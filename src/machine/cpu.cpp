@@ -1131,9 +1131,9 @@ template <bool kExact>
 // Most steps of a program that computes are an instruction whose cycles only count: the step
 // hands no frame over, is not halted, stays short of the budget and ends with no interrupt to
 // serve. A run of such steps dispatches through one switch, each opcode's handler inlined into
-// its case with its cycle count a constant, and checks only what such a step can change: the
-// budget, HALT and STOP, and the interrupt requests. The step that ends the run finishes as
-// RunStep would, and the loop around it goes on with RunStep's checks.
+// its case with its cycle count a constant, and checks only the budget after each; the opcodes
+// after which the next step may differ end the run in their case. The step that ends the run
+// finishes as RunStep would, and the loop around it goes on with RunStep's checks.
 
 // One opcode's case: the instruction, and the cycles it took. Only jumps, calls, returns, the
 // 0xCB page, undefined opcodes and HALT (the console's HALT bug) may change the count the table
