@@ -1,9 +1,6 @@
 // kivo-run as a test runner: --until and --verdict on assembled programs that follow each result
-// convention, and --help against the README's option table.
+// convention.
 #include <gtest/gtest.h>
-
-#include <fstream>
-#include <iterator>
 
 #include "cli/run_args.h"
 #include "support/kivo_run.h"
@@ -147,25 +144,6 @@ TEST_F(RunnerUntilTest, FramesAndInputDecideWhereTheRunEnds) {
         {"--frames 5 --input @a.txt", "verdict=none\nslices=2 frames=7 bad_opcode=0\n"},
     };
     for (const auto& [args, out] : rows) EXPECT_EQ(Run(rom + args).out, out) << args;
-}
-
-// Each help line "  OPTION [ARG]  MEANING" is a row of the README's option table, and the table
-// has no other rows.
-TEST_F(RunnerUntilTest, HelpPrintsTheReadmesOptionTable) {
-    std::ifstream in(KIVO_SOURCE_DIR "/README.md");
-    const std::string readme(std::istreambuf_iterator<char>(in), {});
-    const auto lines = Run("--help").Lines();
-    ASSERT_EQ(lines.size(), 1 + std::size(kOptionHelp));
-    std::size_t rows = 0;
-    for (std::size_t at = 0; (at = readme.find("\n| `--", at)) != std::string::npos; ++at) ++rows;
-    EXPECT_EQ(rows, std::size(kOptionHelp));
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        const std::size_t gap = lines[i].find("  ", 2),
-                          meaning = lines[i].find_first_not_of(' ', gap);
-        const std::string row =
-            "| `" + lines[i].substr(2, gap - 2) + "` | " + lines[i].substr(meaning) + " |";
-        EXPECT_NE(readme.find(row), std::string::npos) << "the README has no row " << row;
-    }
 }
 
 }  // namespace
