@@ -78,7 +78,8 @@ TEST(InputScript, EventsSortByFrameKeepingFileOrderAndBadLinesAreNamed) {
         {"-1 a down\n", "line 1: bad frame"},
         {"1 a sideways\n", "line 1: expected down or up"},
         {"1 a down now\n", "line 1: expected"},
-        {"1 a\n", "line 1: expected"}};
+        // A line ending in CR LF is quoted without its CR.
+        {"1 a\r\n", "line 1: expected 'FRAME BUTTON down|up', got '1 a'"}};
     for (const auto& [text, reason] : bad) {
         EXPECT_FALSE(ParseInputScript(text, &events, &error)) << text;
         EXPECT_EQ(error.rfind(reason, 0), 0u) << text << " -> " << error;

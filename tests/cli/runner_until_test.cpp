@@ -1,9 +1,6 @@
 // kivo-run as a test runner: --until and --verdict on assembled programs that follow each result
-// convention, and --help against the README's option table.
+// convention.
 #include <gtest/gtest.h>
-
-#include <fstream>
-#include <iterator>
 
 #include "cli/run_args.h"
 #include "support/kivo_run.h"
@@ -53,31 +50,6 @@ Asm Memory(int status, const std::string& text, bool signature_first = false) {
     a.ld(A, status);
     a.ld(Mem(0xA000), A);
     return End(a);
-}
-
-// The machine's side: a watched slice stopped after some steps leaves the machine exactly as the
-// same steps taken one by one, and the next slice completes it.
-TEST(RunSliceWatched, AStoppedSliceIsExactAndTheNextSliceCompletesIt) {
-    struct StopAfter final : StepWatch {
-        bool AfterStep(const TGBSYSF&, int) override { return ++steps == 12345; }
-        int steps = 0;
-    } watch;
-    std::ifstream in(KIVO_DEMO_ROM, std::ios::binary);  // picture, sound, timer, interrupts
-    const std::vector<u8> rom(std::istreambuf_iterator<char>(in), {});
-    auto gb = std::make_unique<TGBSYSF>(), reference = std::make_unique<TGBSYSF>();
-    test::OpenImage(*gb, rom);
-    test::OpenImage(*reference, rom);
-    gb->RunSlice();
-    reference->RunSlice();
-    ASSERT_TRUE(gb->RunSliceWatched(watch));
-    for (int i = 0; i < watch.steps; ++i) reference->Step();
-    EXPECT_TRUE(StateFileImage(*gb) == StateFileImage(*reference));
-    for (TGBSYSF* m : {gb.get(), reference.get()}) {
-        m->RunSlice();  // the rest of the stopped slice, then one more
-        m->RunSlice();
-    }
-    EXPECT_EQ(gb->frame_count, reference->frame_count);
-    EXPECT_TRUE(StateFileImage(*gb) == StateFileImage(*reference));
 }
 
 class RunnerUntilTest : public test::KivoRunTest {
@@ -172,30 +144,6 @@ TEST_F(RunnerUntilTest, FramesAndInputDecideWhereTheRunEnds) {
         {"--frames 5 --input @a.txt", "verdict=none\nslices=2 frames=7 bad_opcode=0\n"},
     };
     for (const auto& [args, out] : rows) EXPECT_EQ(Run(rom + args).out, out) << args;
-}
-
-TEST_F(RunnerUntilTest, HelpPrintsTheReadmesOptionTable) {
-    std::ifstream in(KIVO_SOURCE_DIR "/README.md");
-    const std::string readme(std::istreambuf_iterator<char>(in), {});
-    const auto lines = Run("--help").Lines();
-    ASSERT_EQ(lines.size(), 1 + std::size(kOptionHelp));
-    EXPECT_EQ(lines[0], kUsage);
-    std::size_t rows = 0;
-    for (std::size_t at = 0; (at = readme.find("\n| `--", at)) != std::string::npos; ++at) ++rows;
-    EXPECT_EQ(rows, std::size(kOptionHelp));
-    for (std::size_t i = 1; i < lines.size(); ++i) {
-        // "  OPTION [ARG]  MEANING", the meaning aligned in a column
-        const std::size_t gap = lines[i].find("  ", 2),
-                          meaning = lines[i].find_first_not_of(' ', gap);
-        ASSERT_TRUE(lines[i].rfind("  --", 0) == 0 && meaning != std::string::npos) << lines[i];
-        const std::string row =
-            "| `" + lines[i].substr(2, gap - 2) + "` | " + lines[i].substr(meaning) + " |";
-        EXPECT_NE(readme.find(row), std::string::npos) << "the README has no row " << row;
-    }
-    const std::string version = Run("--version").out;
-    EXPECT_TRUE(version.rfind("kivo-run ", 0) == 0 && version.find('.') != std::string::npos &&
-                version.find('\n') == version.size() - 1)
-        << version;
 }
 
 }  // namespace

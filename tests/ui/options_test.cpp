@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
 
 #include "support/temp_dir.h"
+#include "ui/ini_location.h"
 
 namespace kivo {
 namespace {
@@ -75,24 +75,9 @@ TEST_F(IniFileTest, ValuesReadWithPrefixesQuotesBlanksAndAnyCase) {
     EXPECT_EQ(read, (std::vector<u32>{0, 16, 16, 25, 0, 0xFFFFFFFF, 10, 0, 1, 0, 2, 1}));
 }
 
-// The 28 options: a new machine starts with the values the table falls back on,
-// a fresh INI file holds the same values, and each table entry reaches a member of its own.
-TEST_F(IniFileTest, MachineDefaultsFreshIniAndTableAgree) {
-    ASSERT_EQ(Options().size(), 28u);
-    TGBSYSF fresh;
-    ASSERT_TRUE(INIWrite(fresh, path_, &error_)) << error_;
-    const std::string ini = ReadIni();
-    std::set<std::string> keys;
-    for (const OptionDef& option : Options()) {
-        SCOPED_TRACE(option.key);
-        EXPECT_TRUE(keys.insert(option.key).second);
-        EXPECT_EQ(option.get(fresh), option.default_value);
-        std::string text;
-        i32 value = 0;
-        ASSERT_TRUE(IniLookup(ini, kIniSection, option.key, &text));
-        ASSERT_TRUE(ParseIniInteger(text, &value));
-        EXPECT_EQ(static_cast<u32>(value), option.default_value);
-    }
+// A new machine starts with the values the table falls back on, each table entry reaches a member
+// of its own, a missing file gives the defaults, and every value written reads back.
+TEST_F(IniFileTest, DefaultsAgreeAndEveryValueReadsBack) {
     for (const OptionDef& changed : Options()) {
         GbOptions options;
         changed.set(options, changed.default_value ^ 1);  // flips a bool, changes any number
@@ -101,15 +86,11 @@ TEST_F(IniFileTest, MachineDefaultsFreshIniAndTableAgree) {
                 << changed.key << " changed " << option.key;
         }
     }
-}
-
-TEST_F(IniFileTest, MissingFileGivesDefaultsAndEveryValueReadsBack) {
     TGBSYSF out;
     for (const OptionDef& option : Options()) option.set(out, option.default_value ^ 3);
     INIRead(out, path_);
     EXPECT_FALSE(fs::exists(path_));
     for (const OptionDef& option : Options()) EXPECT_EQ(option.get(out), option.default_value);
-    out.system_type = 0;
     out.screen_size = 0xFFFFFFFF;  // written as -1, read back as the same 32 bits
     out.sound_select_CH3 = false;
     out.JoyPad_Keys[7] = 0x20;
@@ -150,7 +131,22 @@ TEST_F(IniFileTest, WritingUpdatesLinesInPlaceAndKeepsEverythingElse) {
     EXPECT_EQ(text.substr(text.size() - 24), "system_exact_hardware=0\n") << text;
 }
 
-// Failed writes of the INI file are in the bad-input matrix.
+// Beside the executable when that file exists or the folder is writable; otherwise in the
+// user's configuration folder, of which a relative XDG_CONFIG_HOME is none.
+TEST_F(IniFileTest, BesideTheExecutableWhenPossibleElseTheXdgFolder) {
+    EXPECT_EQ(ChooseIniPath(Path("kivo.bin"), "/cfg", "/home/u"), Path("kivo.INI"));
+    const std::string installed = "/nonexistent-kivo-folder/bin/kivo";
+    EXPECT_EQ(ChooseIniPath(installed, "/cfg", "/home/u"), "/cfg/kivo/kivo.INI");
+    EXPECT_EQ(ChooseIniPath(installed, nullptr, "/home/u"), "/home/u/.config/kivo/kivo.INI");
+    EXPECT_EQ(ChooseIniPath(installed, "cfg", "/home/u"), "/home/u/.config/kivo/kivo.INI");
+
+    // The first write creates the folder.
+    ASSERT_TRUE(EnsureIniFolder(Path("config/kivo/kivo.INI"), &error_)) << error_;
+    EXPECT_TRUE(fs::is_directory(dir_ / "config" / "kivo"));
+    WriteText("file", "x");
+    EXPECT_FALSE(EnsureIniFolder(Path("file/kivo/kivo.INI"), &error_));
+    EXPECT_NE(error_.find(Path("file/kivo")), std::string::npos) << error_;
+}
 
 }  // namespace
 }  // namespace kivo

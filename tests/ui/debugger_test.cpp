@@ -1,0 +1,205 @@
+// The debugger's views (disassembly columns and operand forms, the memory dump and its wrap at
+// the top of the address space, the register list), its keys and go-to replies, and the
+// cartridge information text against the published cartridge header's layout.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/rom_builder.h"
+#include "ui/cart_info.h"
+#include "ui/debug_nav.h"
+#include "ui/disasm.h"
+
+namespace kivo {
+namespace {
+
+class DebugViewTest : public ::testing::Test {
+  protected:
+    // Places bytes in ROM bank 0, which the bus reads straight from the ROM window.
+    void Put(u16 address, std::initializer_list<u8> bytes) {
+        for (u8 b : bytes) gb->rom[address++] = b;
+    }
+
+    std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
+};
+
+TEST_F(DebugViewTest, InstructionsShowAddressBytesAndMnemonic) {
+    // Each line names the bytes placed at its address. Relative jumps show their target, also
+    // past address 0; stack offsets keep the template's sign before their own; the length follows
+    // the mnemonic, also for opcodes the processor does not define, which keep their Z80 names.
+    // clang-format off
+    const char* const lines[] = {
+        "0150   FA3412   LD A,(1234h)", "0200   20FE     JR NZ,0200h", "0200   1800     JR 0202h",
+        "0210   3810     JR C,0222h", "0001   2880     JR Z,FF83h", "0100   F8FB     LD HL,SP+-05h",
+        "0110   E805     ADDSP SP,+05h", "0120   E880     ADDSP SP,-80h",
+        "0400   E43412   CALL PO,1234h", "0410   D399     OUTA (99h)", "0420   10       STOP",
+        "0430   08FEFF   LD FFFEh,SP", "0440   E044     LDIO (44h),A", "0450   F2       LDIO A,(C)",
+        "0470   2A       LDI A,(HL)", "04A0   9E       SBC (HL)", "04B0   E9       LD PC,HL",
+        "04C0   CB37     SLL A", "04D0   CB86     RES 0,(HL)", "04E0   CB7C     BIT 7,H",
+        "04F0   FE0A     CP 0Ah", "0500   FF       RST 38h", "0510   00       NOP"};
+    // clang-format on
+    for (const std::string line : lines) {
+        const auto address = static_cast<u16>(std::stoi(line.substr(0, 4), nullptr, 16));
+        const std::string hex = line.substr(7, line.find(' ', 7) - 7);
+        for (std::size_t i = 0; i < hex.size(); i += 2) {
+            gb->rom[address + i / 2] = static_cast<u8>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        }
+        std::string text;
+        EXPECT_EQ(DisassembleOne(*gb, address, &text), static_cast<int>(hex.size() / 2)) << line;
+        EXPECT_EQ(text, line);
+    }
+    // The code view steps by instruction length.
+    Put(0x0150, {0x3E, 0x05, 0xC3, 0x50, 0x01, 0xAF});
+    EXPECT_EQ(CodeLines(*gb, 0x0150, 3),
+              (std::vector<std::string>{"0150   3E05     LD A,05h", "0152   C35001   JP 0150h",
+                                        "0155   AF       XOR A"}));
+}
+
+TEST_F(DebugViewTest, MemoryLinesShowPrintableCharactersAndWrapAtTheTop) {
+    Put(0x0000, {0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48});
+    Put(0x0010, {0x20, 0x7E, 0x7F, 0xA0, 0x41, 0xFF, 0x2E, 0x09});
+    EXPECT_EQ(MemoryLine(*gb, 0x0010), "0010   207E7FA041FF2E09    ~..A...");
+    for (int i = 0; i < 7; ++i) gb->memory.io_page[0xF8 + i] = static_cast<u8>(0x30 + i);  // HRAM
+    gb->memory.io_page[0xFF] = gb->state.IE = 0x1F;
+    EXPECT_EQ(MemoryLines(*gb, 0xFFF8, 2),
+              (std::vector<std::string>{"FFF8   303132333435361F   0123456.",
+                                        "0000   4142434445464748   ABCDEFGH"}));
+    // A line that starts near the top wraps inside itself too.
+    EXPECT_EQ(MemoryLine(*gb, 0xFFFC), "FFFC   3435361F41424344   456.ABCD");
+}
+
+TEST_F(DebugViewTest, RegisterViewListsTwentyFieldsInDisplayOrder) {
+    GbState& s = gb->state;
+    s.AF = 0x11B0;
+    s.BC = 0x0013;
+    s.DE = 0x00D8;
+    s.HL = 0x014D;
+    s.PC = 0xABCD;
+    s.SP = 0xFFFE;
+    s.flag_halt = s.IME = s.CGB_MODE = 1;
+    s.Bank_ROM1 = 37;
+    s.Bank_WRAM1 = 7;
+    s.Bank_VRAM = 1;
+    s.Bank_XRAM = 3;
+    s.Bank_ROM_RAM_MODE = 0xFFFFFFFF;  // printed as a signed number
+    std::string joined;
+    for (const std::string& line : RegisterLines(*gb)) joined += line + "|";
+    EXPECT_EQ(joined,
+              "AF=11B0|BC=0013|DE=00D8|HL=014D|PC=ABCD|SP=FFFE|flag_halt=1|flag_stop=0|BadOpCode=0|"
+              "IME=1|hdma_active=0|CGB_MODE=1|CGB_double_speed=0|Bank_ROM0=0|Bank_ROM1=37|"
+              "Bank_WRAM0=0|Bank_WRAM1=7|Bank_VRAM=1|Bank_XRAM=3|Bank_ROM_RAM_MODE=-1|");
+
+    // By the console's rules F shows in the console's layout (0x51, Z H C inside, is 0xB0), and
+    // a last line says so.
+    s.AF = 0x1151;
+    gb->system_exact_hardware = true;
+    const std::vector<std::string> lines = RegisterLines(*gb);
+    ASSERT_EQ(lines.size(), 21u);
+    EXPECT_EQ(lines[0], "AF=11B0");
+    EXPECT_EQ(lines[20], "exact hardware: F as the console's (Z 80, N 40, H 20, C 10)");
+}
+
+TEST(DebugNavTest, KeysMoveEachPaneByItsStepAndWrap) {
+    struct Case {
+        DebugPane pane;
+        DebugKey key;
+        u16 from, to;
+    };
+    const Case cases[] = {
+        {DebugPane::Memory, DebugKey::Up, 0x0100, 0x00F8},
+        {DebugPane::Memory, DebugKey::Down, 0x0100, 0x0108},
+        {DebugPane::Memory, DebugKey::PageUp, 0x0040, 0xFFC0},
+        {DebugPane::Memory, DebugKey::PageDown, 0xFFC0, 0x0040},
+        {DebugPane::Memory, DebugKey::Up, 0x0000, 0xFFF8},
+        {DebugPane::Memory, DebugKey::Down, 0xFFF8, 0x0000},
+        {DebugPane::Code, DebugKey::Up, 0x0000, 0xFFFF},
+        {DebugPane::Code, DebugKey::Down, 0xFFFF, 0x0000},
+        {DebugPane::Code, DebugKey::PageUp, 0x0004, 0xFFFC},
+        {DebugPane::Code, DebugKey::PageDown, 0x0150, 0x0158},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MoveViewAddress(c.pane, c.key, c.from), c.to)
+            << (c.pane == DebugPane::Memory ? "memory " : "code ") << static_cast<int>(c.key)
+            << " from " << c.from;
+    }
+}
+
+TEST(DebugNavTest, GotoRepliesTakeAtMostFourHexDigits) {
+    struct Case {
+        const char* reply;
+        std::optional<u16> address;
+    };
+    const Case cases[] = {
+        {"c0", 0x00C0},        {"C000", 0xC000},   {"12345", 0x1234},     {"ffff", 0xFFFF},
+        {"  8000", 0x8000},    {"0x12", 0x0012},   {"12zz", 0x0012},      {"0", 0x0000},
+        {"xyz", std::nullopt}, {"", std::nullopt}, {"   ", std::nullopt}, {"g1", std::nullopt},
+        {"-1", 0xFFFF},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseGotoReply(c.reply), c.address) << '"' << c.reply << '"';
+    }
+    EXPECT_EQ(GotoPrefill(0x00C0), "00C0");
+    EXPECT_EQ(GotoPrefill(0xFFFF), "FFFF");
+}
+
+// The header fields by their published addresses, as " <label> : <bytes in hex> " lines.
+struct HeaderField {
+    const char* label;
+    int address;
+    int bytes;
+};
+constexpr HeaderField kHeaderFields[] = {
+    {"Manufacturer Code", 0x13F, 4}, {"CGB Flag", 0x143, 1},
+    {"New Licensee Code", 0x144, 2}, {"SGB Flag", 0x146, 1},
+    {"Cartridge Type", 0x147, 1},    {"ROM Size", 0x148, 1},
+    {"RAM Size", 0x149, 1},          {"Destination Code", 0x14A, 1},
+    {"Old Licensee Code", 0x14B, 1}, {"Mask ROM Version number", 0x14C, 1},
+    {"Header Checksum", 0x14D, 1},   {"Global Checksum", 0x14E, 2},
+};
+
+std::string Line(const std::string& label, const std::string& value) {
+    return " " + label + " : " + value + " \n";
+}
+
+std::string Hex(const u8* bytes, int count) {
+    std::string text;
+    char digits[3];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
+TEST(CartridgeInfo, EachFieldShowsTheBytesAtItsHeaderAddress) {
+    auto gb = std::make_unique<TGBSYSF>();
+    // Before any ROM the window is zero: an empty title and every field 00.
+    const std::string blank = CartridgeInfoText(*gb);
+    EXPECT_EQ(blank.rfind(" \n Title :  \n", 0), 0u) << blank;
+    EXPECT_NE(blank.find(Line("Cartridge TypeName", "UNKNOWN")), std::string::npos) << blank;
+
+    // Every header byte holds its own address's low byte, so a field read from the wrong address
+    // shows the wrong digits. The title's last four bytes double as the manufacturer code.
+    for (int address = 0x134; address <= 0x14F; ++address) gb->rom[address] = address & 0xFF;
+    std::memcpy(gb->rom + 0x134, "TITLE", 5);
+    const std::string text = CartridgeInfoText(*gb);
+    std::string title(reinterpret_cast<const char*>(gb->rom + 0x134), 15);
+    EXPECT_NE(text.find(Line("Title", title)), std::string::npos) << text;
+    std::size_t last = 0;
+    for (const HeaderField& field : kHeaderFields) {
+        const std::string line = Line(field.label, Hex(gb->rom + field.address, field.bytes));
+        const std::size_t at = text.find(line);
+        EXPECT_NE(at, std::string::npos) << line << " in " << text;
+        EXPECT_GT(at, last) << field.label << " out of order";  // in header order
+        last = at;
+    }
+}
+
+}  // namespace
+}  // namespace kivo
