@@ -122,7 +122,7 @@ m src/asm/gbasm.h 'void push(R16 rr) { emit(0xC5 | stack_pair(rr) << 4); }' \
 
 # ---- src/demo ----
 m src/demo/demo_program.cpp 'header_sum - rom[i] - 1' 'header_sum - rom[i]'
-m src/demo/demo_program.cpp 'if (degrees >= 180) degrees -= 180;' 'if (degrees > 180) degrees -= 180;'
+m src/demo/demo_program.cpp 'if (degrees >= 180) degrees -= 180;' 'if (degrees >= 180) degrees -= 179;'
 
 # The replacement, done in Python so that no character of either string is special.
 replace() {  # file old new -> exit 0 on success, 3 when the old string is not found exactly once
