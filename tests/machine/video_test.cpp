@@ -194,16 +194,15 @@ std::string Rep(char c, int n) {
     return std::string(static_cast<std::size_t>(n), c);
 }
 
-class Renderer : public testing::Test {
+class Renderer : public Lcd {
   protected:
     void SetUp() override {
-        gb->HardReset();  // colour system type, no cartridge: monochrome mode
+        Lcd::SetUp();  // colour system type, no cartridge: monochrome mode
         s().LCDC = kLcdcDefault;
         for (u8* p : {s().bgp_colors, s().obp0_colors, s().obp1_colors}) {
             TGBSYSF::DecodeDmgPalette(0xE4, p);  // colour number n shows shade n
         }
     }
-    GbState& s() { return gb->state; }
 
     // Row `row` of the tile at `tile` (0x8000-0x97FF) in a video RAM bank.
     void TileRow(int bank, int tile, int row, u8 lo, u8 hi) {
@@ -254,8 +253,6 @@ class Renderer : public testing::Test {
         }
         return out;
     }
-
-    std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
 };
 
 // ---- background and window ----
