@@ -115,8 +115,9 @@ class Twins {
         const auto* zs = reinterpret_cast<const u8*>(&z.state);
         if (long i = FirstDifference(&r.state, &z.state, sizeof(GbState)); i >= 0) {
             return ::testing::AssertionFailure()
-                   << "GbState differs first at byte " << i << ": reference " << Hex(rs[i]) << ", lazy " << Hex(zs[i]) << "; PC reference "
-                   << Hex(r.state.PC) << ", lazy " << Hex(z.state.PC);
+                   << "GbState differs first at byte " << i << ": reference " << Hex(rs[i])
+                   << ", lazy " << Hex(zs[i]) << "; PC reference " << Hex(r.state.PC) << ", lazy "
+                   << Hex(z.state.PC);
         }
         if (long i = FirstDifference(&r.memory, &z.memory, sizeof(GbMemory)); i >= 0) {
             const auto* rm = reinterpret_cast<const u8*>(&r.memory);
