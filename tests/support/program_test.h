@@ -30,6 +30,10 @@ class ProgramTest : public ::testing::Test {
     void Run(int steps) {
         for (int i = 0; i < steps; ++i) gb.Step();
     }
+    // Steps until PC reaches the end of the program, for at most `limit` steps.
+    void RunToEnd(const gbasm::Asm& program, int limit = 16) {
+        for (int i = 0; i < limit && gb.state.PC != program.pc(); ++i) gb.Step();
+    }
 
     std::unique_ptr<TGBSYSF> owner = std::make_unique<TGBSYSF>();
     TGBSYSF& gb = *owner;

@@ -138,9 +138,8 @@ class RandomProgram {
             default:
                 // Mode 0, 1 or 2 entry, or the LY coincidence with a line that exists.
                 if (Chance(50)) Out(a, reg::LYC, Pick(154));
-                gbasm::Asm& same = a;
-                same.ldh(gbasm::A, reg::STAT), same.and_(0x87);
-                same.or_(0x08 << Pick(4)), same.ldh(reg::STAT, gbasm::A);
+                a.ldh(gbasm::A, reg::STAT), a.and_(0x87), a.or_(0x08 << Pick(4));
+                a.ldh(reg::STAT, gbasm::A);
                 return irq::LCD_STAT;
         }
     }
@@ -347,16 +346,21 @@ class RandomProgram {
     const SoundSetUp* sound_set_up_ = nullptr;
 };
 
+// An interrupt vector that counts its calls in the byte at `counter`, keeping every register.
+inline void PlaceCountingVector(std::vector<u8>& rom, u16 origin, u16 counter) {
+    using namespace gbasm;
+    Asm v(origin);
+    v.push(AF), v.ld(A, Mem(counter)), v.inc(A), v.ld(Mem(counter), A), v.pop(AF), v.reti();
+    PlaceInRom(rom, v);
+}
+
 // A program that sleeps in HALT until a button press (the joypad interrupt alone in IE), counts
 // the presses at kHandlerCounters + 4, and sleeps again. with_ime: woken through the handler;
 // without, HALT simply ends and the program clears IF itself.
 inline std::vector<u8> JoypadWaitRom(bool with_ime) {
     using namespace gbasm;
     std::vector<u8> rom = MakeRom({.cgb_flag = 0x80});
-    Asm vector(0x0060);
-    vector.push(AF), vector.ld(A, Mem(kHandlerCounters + 4)), vector.inc(A);
-    vector.ld(Mem(kHandlerCounters + 4), A), vector.pop(AF), vector.reti();
-    PlaceInRom(rom, vector);
+    PlaceCountingVector(rom, 0x0060, kHandlerCounters + 4);
     Asm a(0x0150);
     a.di(), a.ld(SP, 0xFFFE), a.xor_(A), a.ld(Mem(kHandlerCounters + 4), A);
     a.ldh(reg::IF, A), a.ld(A, irq::JOYPAD), a.ldh(reg::IE, A), a.ld(A, 0x80), a.ldh(reg::NR52, A);
@@ -408,12 +412,8 @@ inline std::vector<u8> TwoFlagWaitRom() {
 inline std::vector<u8> DelayLoopRom() {
     using namespace gbasm;
     std::vector<u8> rom = MakeRom({.cgb_flag = 0x80});
-    for (u16 origin : {u16{0x0040}, u16{0x0050}}) {
-        Asm vector(origin);
-        vector.push(AF), vector.ld(A, Mem(kHandlerCounters + (origin - 0x40) / 8)), vector.inc(A);
-        vector.ld(Mem(kHandlerCounters + (origin - 0x40) / 8), A), vector.pop(AF), vector.reti();
-        PlaceInRom(rom, vector);
-    }
+    PlaceCountingVector(rom, 0x0040, kHandlerCounters);
+    PlaceCountingVector(rom, 0x0050, kHandlerCounters + 2);
     Asm a(0x0150);
     a.di(), a.ld(SP, 0xDFF0), a.xor_(A), a.ldh(reg::IF, A);
     a.ld(A, irq::TIMER | irq::VBLANK), a.ldh(reg::IE, A), a.ld(A, 0x06), a.ldh(reg::TAC, A);

@@ -1,8 +1,11 @@
-// The scanline renderer and the palettes, by the machine's own rules and by the console's
-// (exact_slice: the object limit, object order and window line counter). Each test sets registers
-// in GbState and bytes in video RAM and OAM directly, draws one line and reads the frame buffer.
+// The LCD's timing, and the scanline renderer and the palettes by the machine's own rules and by
+// the console's (exact_slice: the object limit, object order and window line counter).
 //
-// Pixels are shown as one letter per pixel: w white, l light grey, d dark grey, b black (the
+// The LCD is driven one step at a time with op_cycles set by the test: the mode sequence and its
+// cycle counts, LY and the coincidence flag, the V-blank and STAT interrupt requests, program
+// writes to STAT and LY and the frame-skip counter. The renderer's tests set registers in GbState
+// and bytes in video RAM and OAM directly, draw one line and read the frame buffer. Pixels are
+// shown as one letter per pixel: w white, l light grey, d dark grey, b black (the
 // cleared line is black too). With the identity palettes these are colour numbers 0-3.
 #include <gtest/gtest.h>
 
@@ -20,6 +23,170 @@
 namespace kivo {
 namespace {
 
+constexpr u32 kFrameCycles = 70224;
+
+// A change of LY or mode, at a cycle counted from the start of a trace.
+struct Event {
+    u32 cycle;
+    u8 ly, mode;
+    bool operator==(const Event&) const = default;
+};
+using Events = std::vector<Event>;
+
+// The events of one frame from the start of line 0, every mode length times factor. Line 153
+// lasts a full line before the wrap to line 0.
+Events ExpectedFrame(u32 factor) {
+    Events events;
+    u32 t = 0;
+    for (u8 ly = 0; ly < 144; ++ly) {
+        events.push_back({t += 81 * factor, ly, 3});
+        events.push_back({t += 170 * factor, ly, 0});
+        events.push_back({t += 205 * factor, static_cast<u8>(ly + 1), ly < 143 ? u8{2} : u8{1}});
+    }
+    for (int ly = 145; ly <= 154; ++ly) {
+        events.push_back({t += 456 * factor, static_cast<u8>(ly % 154), ly < 154 ? u8{1} : u8{2}});
+    }
+    return events;
+}
+
+class Lcd : public testing::Test {
+  protected:
+    void SetUp() override {
+        gb->HardReset();
+        std::memset(gb->memory.frame_buffer, 0xAB, sizeof gb->memory.frame_buffer);
+    }
+    GbState& s() { return gb->state; }
+    // The start of line 0's OAM search, the start of a frame.
+    void StartFrame() { s().STAT = (s().STAT & 0xFC) | 2, s().LY = 0, s().lcd_cycles = 0; }
+
+    void Run(u32 cycles) {
+        s().op_cycles = 4;
+        for (u32 t = 0; t < cycles; t += 4) gb->LcdStep();
+    }
+    // Runs in one-cycle steps, recording every change of mode or LY and counting in `requests`
+    // the steps that requested the V-blank and LCD STAT interrupts (IF is cleared before each).
+    Events Trace(u32 cycles) {
+        Events events;
+        s().op_cycles = 1;
+        for (u32 t = 1; t <= cycles; ++t) {
+            const u8 ly = s().LY, mode = s().STAT & 3;
+            s().IF = 0;
+            gb->LcdStep();
+            requests.first += (s().IF & irq::VBLANK) ? 1 : 0;
+            requests.second += (s().IF & irq::LCD_STAT) ? 1 : 0;
+            if (s().LY != ly || (s().STAT & 3) != mode)
+                events.push_back({t, s().LY, static_cast<u8>(s().STAT & 3)});
+        }
+        return events;
+    }
+    // Whether the lines' visible pixel 0 lost the 0xAB fill: D on every line, - on none, else ?.
+    char Drawn() const {
+        int n = 0;
+        for (int ly = 0; ly < kScreenHeight; ++ly) {
+            n += gb->memory.frame_buffer[ly * kLineBytes + kVisibleOffset] != 0xAB ? 1 : 0;
+        }
+        return n == kScreenHeight ? 'D' : n == 0 ? '-' : '?';
+    }
+
+    std::pair<int, int> requests;
+    std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
+};
+
+// Modes 2, 3 and 0 on each of lines 0-143, then ten V-blank lines; double speed doubles every
+// length. Each visible line is drawn at its mode 2 to mode 3 change.
+TEST_F(Lcd, FrameRunsModes2_3_0On144LinesThenTenVblankLinesIn70224Cycles) {
+    ASSERT_EQ(ExpectedFrame(1).back().cycle, kFrameCycles);
+    for (const u32 speed : {0u, 1u}) {
+        SCOPED_TRACE(speed);
+        SetUp();
+        s().CGB_double_speed = static_cast<u8>(speed);
+        StartFrame();
+        s().STAT |= 0x28, requests = {};  // H-blank and OAM search requests
+        EXPECT_EQ(Trace((speed + 1) * kFrameCycles), ExpectedFrame(speed + 1));
+        EXPECT_EQ(requests, std::make_pair(1, 288));
+        EXPECT_EQ(s().frame_ready, 1);
+        EXPECT_EQ(Drawn(), 'D');
+    }
+}
+
+TEST_F(Lcd, InterruptRequestsFollowTheStatSelectBits) {
+    const struct {
+        u8 stat_selects, lyc;
+        int stat_per_frame;
+    } cases[] = {
+        {0x00, 10, 0},          // a coincidence that is not selected raises nothing
+        {0x08, 200, 144},       // every H-blank entry
+        {0x10, 200, 1},         // V-blank entry only, not each V-blank line
+        {0x20, 200, 144},       // every OAM search, line 0 after the wrap included
+        {0x40, 10, 1},          // LY becomes 10
+        {0x40, 0, 1},           // the wrap from 153 to 0 compares too
+        {0x40, 153, 1},         // and so do the V-blank lines
+        {0x10 | 0x40, 144, 1},  // coincidence and mode 1 at V-blank come in one step
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "STAT " << int{c.stat_selects} << " LYC " << int{c.lyc});
+        StartFrame();
+        s().STAT = c.stat_selects | 2, s().LYC = c.lyc, requests = {};
+        Trace(kFrameCycles);
+        EXPECT_EQ(requests, std::make_pair(1, c.stat_per_frame));
+    }
+}
+
+// Only the LCD's own changes of LY compare it with LYC. A program's LY write restarts the count
+// at 0 keeping the mode and its cycles; neither it nor an LYC write compares anything.
+TEST_F(Lcd, CoincidenceIsComparedOnlyWhenTheLcdChangesLy) {
+    StartFrame();
+    s().LYC = 5, s().STAT |= 0x40;
+    Run(5 * 456);
+    EXPECT_TRUE(s().STAT & 0x04);
+    Run(456 + 100);  // line 6, in mode 3
+    EXPECT_FALSE(s().STAT & 0x04);
+    const i32 cycles = s().lcd_cycles;
+    s().IF = 0;
+    gb->IoWrite(0xFF00 | reg::LYC, 6);  // equal to LY
+    gb->IoWrite(0xFF00 | reg::LYC, 0);
+    gb->IoWrite(0xFF00 | reg::LY, 0x55);  // LY becomes 0, equal to LYC
+    EXPECT_EQ(s().LY, 0);
+    EXPECT_EQ(s().STAT & 0x07, 3);
+    EXPECT_EQ(s().lcd_cycles, cycles);
+    EXPECT_EQ(s().IF, 0);
+}
+
+// A STAT write moves the LCD into the written mode with its cycles kept: the mode then lasts its
+// own length counted from when the previous one began.
+TEST_F(Lcd, StatWriteEntersTheWrittenModeKeepingItsCycles) {
+    StartFrame();
+    Trace(456 + 81 + 100);  // line 1, 100 cycles into mode 3
+    gb->IoWrite(0xFF00 | reg::STAT, 0x40);
+    EXPECT_EQ(s().STAT & 3, 0);
+    EXPECT_EQ(Trace(105), (Events{{105, 2, 2}}));
+}
+
+// One frame in N is drawn (D) and flagged ready (R) at the V-blank that closes its period. A
+// period below 1 from a hand-edited INI file acts as 1.
+TEST_F(Lcd, FrameSkipPeriodDecidesWhichFramesAreDrawnAndFlagged) {
+    const std::pair<i32, std::string> cases[] = {{1, "DR DR DR DR DR DR"},
+                                                 {3, "D- -- -R D- -- -R"},
+                                                 {0, "DR DR DR DR DR DR"},
+                                                 {-4, "DR DR DR DR DR DR"}};
+    for (const auto& [period, want] : cases) {
+        SCOPED_TRACE(period);
+        SetUp();
+        gb->frame_skip_period = period;
+        StartFrame();
+        std::string seen;
+        for (int frame = 0; frame < 6; ++frame) {
+            std::memset(gb->memory.frame_buffer, 0xAB, sizeof gb->memory.frame_buffer);
+            s().frame_ready = 0;
+            Run(kFrameCycles);
+            seen += std::string(frame ? " " : "") + Drawn() + (s().frame_ready ? 'R' : '-');
+        }
+        EXPECT_EQ(seen, want);
+    }
+}
+
+// ---- the renderer ----
+
 constexpr u8 kLcdcDefault = 0x93;  // display, 0x8000 tile data, sprites and background on
 constexpr u8 kGreys[4] = {255, 192, 128, 0};  // the four shades, white first
 
@@ -27,16 +194,15 @@ std::string Rep(char c, int n) {
     return std::string(static_cast<std::size_t>(n), c);
 }
 
-class Renderer : public testing::Test {
+class Renderer : public Lcd {
   protected:
     void SetUp() override {
-        gb->HardReset();  // colour system type, no cartridge: monochrome mode
+        Lcd::SetUp();  // colour system type, no cartridge: monochrome mode
         s().LCDC = kLcdcDefault;
         for (u8* p : {s().bgp_colors, s().obp0_colors, s().obp1_colors}) {
             TGBSYSF::DecodeDmgPalette(0xE4, p);  // colour number n shows shade n
         }
     }
-    GbState& s() { return gb->state; }
 
     // Row `row` of the tile at `tile` (0x8000-0x97FF) in a video RAM bank.
     void TileRow(int bank, int tile, int row, u8 lo, u8 hi) {
@@ -87,26 +253,9 @@ class Renderer : public testing::Test {
         }
         return out;
     }
-
-    std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
 };
 
 // ---- background and window ----
-
-// Pixel SCX mod 8 of the first tile lands on visible pixel 0: 21 tiles from line pixel
-// 8 - SCX mod 8, with the rest of the line cleared.
-TEST_F(Renderer, ScrollXPutsPixelScxMod8OfTheFirstTileAtVisiblePixelZero) {
-    TileRow(0, 0x8010, 0, 0x10, 0x10);  // tile 1: only pixel 3 of row 0, in colour 3
-    Map(0x9800, 1);
-    s().SCX = 3;
-    Render(0);
-    EXPECT_EQ(Shades(0, 176), Rep('b', 5) + "wwwb" + Rep('w', 164) + "bbb");
-    EXPECT_EQ(Tag(8), 3);
-    EXPECT_EQ(Tag(9), 0);
-    s().SCX = 0;
-    Render(0);
-    EXPECT_EQ(Shades(0, 176), Rep('b', 8) + "wwwb" + Rep('w', 156) + Rep('b', 8));
-}
 
 // The background line is LY + SCY modulo 256, and a map row wraps onto its own first column.
 TEST_F(Renderer, BackgroundWrapsAt256WithinItsMapRowAndColumn) {
@@ -169,9 +318,9 @@ TEST_F(Renderer, SpritesAreClippedByTheLineMargins) {
     EXPECT_EQ(Shades(8, 8), "wwwwwwww");
 }
 
-// Lower OAM entries are on top whatever the X order, and every sprite on the line is drawn:
-// there is no ten-sprite limit.
-TEST_F(Renderer, LowerOamEntryIsOnTopAndEverySpriteOnTheLineIsDrawn) {
+// Lower OAM entries are on top whatever the X order (that every sprite on the line is drawn is
+// held by the console's ten-object test below).
+TEST_F(Renderer, LowerOamEntryIsOnTopWhateverTheXOrder) {
     SolidTile(0x8010, 1), SolidTile(0x8020, 2);
     Sprite(5, 16, 20, 2), Sprite(9, 16, 16, 1);
     Render(0);
@@ -179,9 +328,6 @@ TEST_F(Renderer, LowerOamEntryIsOnTopAndEverySpriteOnTheLineIsDrawn) {
     Sprite(5, 16, 16, 2), Sprite(9, 16, 20, 1);
     Render(0);
     EXPECT_EQ(Shades(16, 16), Rep('d', 8) + "llll" + "wwww");
-    for (int i = 0; i < 20; ++i) Sprite(i, 16, static_cast<u8>(8 + 8 * i), 2);
-    Render(0);
-    EXPECT_EQ(Shades(8, 160), Rep('d', 160));
 }
 
 TEST_F(Renderer, TallSpritesUseBothTilesOfThePairAndFlipAsOneShape) {
@@ -242,9 +388,8 @@ TEST_F(Renderer, SpriteColourZeroIsTransparentAndBehindBackgroundShowsOnlyOverCo
 }
 
 // Monochrome sprites pick OBP0 or OBP1 by attribute bit 4, and bit 3 (the bank) means nothing
-// there. In colour mode each map attribute and each sprite picks one of eight palettes, a sprite
-// its bank too. Neighbours keep their own palettes.
-TEST_F(Renderer, TilesAndSpritesTakeThePalettesTheirAttributesName) {
+// there. Neighbours keep their own palettes.
+TEST_F(Renderer, MonochromeSpritesTakeThePaletteTheirAttributesName) {
     SolidTile(0x8010, 3);
     SolidTile(0x8010, 1, 1);                           // bank 1: colour 1
     TGBSYSF::DecodeDmgPalette(0x40, s().obp0_colors);  // colour 3: light grey
@@ -252,29 +397,6 @@ TEST_F(Renderer, TilesAndSpritesTakeThePalettesTheirAttributesName) {
     Sprite(0, 16, 8, 1, 0x08), Sprite(1, 16, 16, 1, 0x18), Sprite(2, 16, 24, 1);
     Render(0);
     EXPECT_EQ(Shades(8, 24), Rep('l', 8) + Rep('d', 8) + Rep('l', 8));
-
-    s().CGB_MODE = 1;
-    for (int p = 0; p < 8; ++p) {
-        SetColour(s().cgb_bg_colors, p, 3, static_cast<u8>(p), 1, 1);
-        SetColour(s().cgb_obj_colors, p, 3, static_cast<u8>(p), 2, 2);
-        SetColour(s().cgb_obj_colors, p, 1, static_cast<u8>(p), 3, 3);
-    }
-    for (int col = 0; col < 8; ++col) Map(0x9800 + col, 1, static_cast<u8>(col));
-    Map(0x9808, 1, 0x80 | 2);      // the priority attribute with a palette already used
-    for (int i = 0; i < 3; ++i) {  // palettes 5, 4 (from bank 1) and 3
-        Sprite(i, 16, static_cast<u8>(88 + 8 * i), 1,
-               static_cast<u8>((5 - i) | (i == 1 ? 0x08 : 0)));
-    }
-    Render(0);
-    for (int col = 0; col < 9; ++col) {
-        const u8* p = Pixel(8 + 8 * col);
-        EXPECT_EQ(std::vector<int>(p + 1, p + 4),
-                  (std::vector<int>{1, col < 8 ? col : 2, col < 8 ? 3 : 0x83}));
-    }
-    for (int i = 0; i < 3; ++i) {
-        const u8* p = Pixel(88 + 8 * i);
-        EXPECT_EQ(std::vector<int>(p + 1, p + 3), (std::vector<int>{i == 1 ? 3 : 2, 5 - i}));
-    }
 }
 
 // ---- colour mode ----
@@ -318,13 +440,21 @@ TEST_F(Renderer, ColourModeMapAttributesFlipTheTile) {
 
 // ---- lines left alone and memory bounds ----
 
-TEST_F(Renderer, AnyRegistersVramAndOamDrawOnlyInsideTheCurrentLine) {
+// Random registers, palettes, video RAM and OAM, every value of SCX, WX and sprite X among them:
+// a line drawn changes nothing but itself, and the shuffled rows (where the processor has a byte
+// shuffle) draw the same bytes as the portable code.
+TEST_F(Renderer, AnyRegistersDrawOnlyTheCurrentLineAndShuffledRowsDrawThePortableBytes) {
+    const bool shuffle = TGBSYSF::ProcessorHasByteShuffle();
     std::mt19937 rng(4242);
-    for (u8& b : gb->memory.vram) b = static_cast<u8>(rng());
+    auto fill = [&](auto& bytes) {
+        for (u8& b : bytes) b = static_cast<u8>(rng());
+    };
+    fill(gb->memory.vram);
     auto snapshot = std::make_unique<GbMemory>();
-    for (int round = 0; round < 768; ++round) {
-        // Every value of SCX, WX and sprite X is met; the rest is random.
+    std::vector<u8> portable(kLineBytes);
+    for (int round = 0; round < 1024; ++round) {
         const u8 v = static_cast<u8>(round);
+        fill(s().bgp_colors), fill(s().cgb_bg_colors);
         s().SCX = v, s().WX = v, s().SCY = static_cast<u8>(rng());
         s().WY = static_cast<u8>(rng() % 160), s().LCDC = static_cast<u8>(rng() | 0x80);
         s().CGB_MODE = static_cast<u8>(rng() % 3);
@@ -334,31 +464,13 @@ TEST_F(Renderer, AnyRegistersVramAndOamDrawOnlyInsideTheCurrentLine) {
         const int ly = static_cast<int>(rng() % 144);
         std::memset(gb->memory.frame_buffer, 0xAB, sizeof gb->memory.frame_buffer);
         std::memcpy(snapshot.get(), &gb->memory, sizeof(GbMemory));
-        Render(ly);
-        // Put the drawn line into the snapshot: nothing else may differ.
-        std::memcpy(snapshot->frame_buffer + ly * kLineBytes,
-                    gb->memory.frame_buffer + ly * kLineBytes, kLineBytes);
-        ASSERT_EQ(std::memcmp(snapshot.get(), &gb->memory, sizeof(GbMemory)), 0)
-            << "round " << round;
-    }
-}
-
-TEST_F(Renderer, ShuffledRowsDrawTheSameBytesAsThePortableCode) {
-    if (!TGBSYSF::ProcessorHasByteShuffle()) GTEST_SKIP() << "no byte shuffle on this processor";
-    std::mt19937 rng(77);
-    auto fill = [&](auto& bytes) {
-        for (u8& b : bytes) b = static_cast<u8>(rng());
-    };
-    fill(gb->memory.vram), fill(gb->memory.oam_page);
-    std::vector<u8> portable(kLineBytes);
-    for (int round = 0; round < 1024; ++round) {
-        fill(s().bgp_colors), fill(s().cgb_bg_colors);
-        s().SCX = static_cast<u8>(round), s().SCY = static_cast<u8>(rng());
-        s().WX = static_cast<u8>(rng() % 168), s().WY = static_cast<u8>(rng() % 144);
-        s().LCDC = static_cast<u8>(rng() | 0x80), s().CGB_MODE = static_cast<u8>(round & 1);
-        const int ly = static_cast<int>(rng() % 144);
         gb->shuffle_rows = false;
         Render(ly);
+        // Put the drawn line into the snapshot: nothing else may differ.
+        std::memcpy(snapshot->frame_buffer + ly * kLineBytes, Pixel(0), kLineBytes);
+        ASSERT_EQ(std::memcmp(snapshot.get(), &gb->memory, sizeof(GbMemory)), 0)
+            << "round " << round;
+        if (!shuffle) continue;
         std::memcpy(portable.data(), Pixel(0), kLineBytes);
         gb->shuffle_rows = true;
         Render(ly);
@@ -367,14 +479,6 @@ TEST_F(Renderer, ShuffledRowsDrawTheSameBytesAsThePortableCode) {
 }
 
 // ---- palettes ----
-
-TEST(Palettes, DmgRegisterMapsEachColourNumberToAGrey) {
-    u8 colors[16];
-    std::fill(colors, colors + 16, 0x77);
-    TGBSYSF::DecodeDmgPalette(0x1B, colors);
-    EXPECT_EQ(std::vector<int>(colors, colors + 16),
-              (std::vector<int>{0, 0, 0, 0, 128, 128, 128, 0, 192, 192, 192, 0, 255, 255, 255, 0}));
-}
 
 // Two data bytes per entry hold a 15-bit colour, red in bits 0-4; each component is stored
 // times 8. Index bit 7 advances the index within bits 0-5 after each write.
