@@ -233,6 +233,19 @@ TEST_F(RunnerTest, DemoPictureAtFrameSixtyInBothSystemTypes) {
     EXPECT_EQ(Hash(grey), kGreyPictureHash) << std::hex << Hash(grey);
 }
 
+// The background's sway is a sine over 128 frames, kept in the cartridge as four banks of 64
+// entries: frame 64 + k mirrors frame k.
+TEST_F(RunnerTest, DemoSwaySecondHalfMirrorsTheFirst) {
+    std::ifstream in(KIVO_DEMO_ROM, std::ios::binary);
+    const std::string rom(std::istreambuf_iterator<char>(in), {});
+    const auto sway = [&](int i) {
+        return static_cast<std::uint8_t>(rom.at((1 + (i & 3)) * 0x4000 + (i >> 2)));
+    };
+    for (int k = 0; k < 64; ++k) {
+        EXPECT_EQ(sway(64 + k), static_cast<std::uint8_t>(-sway(k))) << k;
+    }
+}
+
 // EXPECTED VALUES: the recording of the run below as the sound unit produced it when the jingle
 // (C5 E5 G5 C6), the 437 Hz tone and the noise burst were measured in it (pitch by zero
 // crossings). The first is the 21 complete blocks alone (the file as it was before the last
