@@ -38,8 +38,9 @@ class MainWindowTest : public test::TempDirTest {
         window->worker().SetAppActive(true);
     }
     // A cartridge whose program loops forever (or runs `program` from 0x0100).
-    std::string WriteRom(const std::string& name, const gbasm::Asm* program = nullptr) {
-        std::vector<u8> rom = test::MakeRom();
+    std::string WriteRom(const std::string& name, const gbasm::Asm* program = nullptr,
+                         const test::RomShape& shape = {}) {
+        std::vector<u8> rom = test::MakeRom(shape);
         gbasm::Asm loop(0x0100);
         loop.label("here");
         loop.jr("here");

@@ -1,4 +1,4 @@
-// The window under stress, with its worker running: fifty drops in a row of cartridges, text
+// The window under stress, with its worker running: twenty drops in a row of cartridges, text
 // files and folders with the battery save checked after every close; key events posted from a
 // second thread at a thousand a second. Nothing may hang, no event or battery save may be lost.
 // Each test bounds its own waiting generously, and CTest bounds each test's time: these are not
@@ -14,7 +14,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -43,43 +42,22 @@ namespace fs = std::filesystem;
 using namespace gbasm;
 using Clock = std::chrono::steady_clock;
 
-class StressTest : public MainWindowTest {
-  protected:
-    // A battery-backed cartridge (MBC1 + RAM + battery, 8 KB of RAM) whose program counts its
-    // starts in the first byte of its RAM: a count that went missing between two runs shows as
-    // a battery save that was lost.
-    std::string WriteBatteryRom(const std::string& name) {
-        std::vector<u8> rom = test::MakeRom({.banks = 2, .type = 0x03});
-        rom[0x149] = 0x02;
-        Asm program(0x0100);
-        program.ld(A, 0x0A);
-        program.ld(Mem(0x0000), A);  // RAM on
-        program.ld(A, Mem(0xA000));
-        program.inc(A);
-        program.ld(Mem(0xA000), A);
-        program.label("here");
-        program.jr("here");
-        PlaceInRom(rom, program);
-        std::ofstream(dir_ / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(rom.data()), static_cast<long>(rom.size()));
-        return Path(name);
-    }
-    // The count the running battery cartridge has in its RAM.
-    int RamCount() {
-        return Held([&] { return static_cast<int>(window->machine().memory.xram[0]); });
-    }
-    // The count kept in the battery file; -1 when there is none.
-    int SavedCount(const std::string& name) const {
-        const std::string saved = ReadText(name);
-        return saved.empty() ? -1 : static_cast<u8>(saved[0]);
-    }
-};
+using StressTest = MainWindowTest;
 
-// Fifty drops in a row while the worker runs. Each drop of the battery cartridge starts it once
-// more from its saved RAM; every drop that replaces it (a text file, a folder, another cartridge)
-// leaves its count in save.kivoxram. Only the first file of a drop of several opens.
-TEST_F(StressTest, FiftyDropsInARowKeepEveryBatterySave) {
-    const std::string battery = WriteBatteryRom("save.gb");
+// Twenty drops in a row while the worker runs. The battery cartridge counts its starts in the
+// first byte of its RAM, so each drop of it starts it once more from its saved RAM; every drop
+// that replaces it (a text file, a folder, another cartridge) leaves its count in save.kivoxram.
+// Only the first file of a drop of several opens.
+TEST_F(StressTest, TwentyDropsInARowKeepEveryBatterySave) {
+    Asm program(0x0100);
+    program.ld(A, 0x0A);
+    program.ld(Mem(0x0000), A);  // RAM on
+    program.ld(A, Mem(0xA000));
+    program.inc(A);
+    program.ld(Mem(0xA000), A);
+    program.label("here");
+    program.jr("here");
+    const std::string battery = WriteRom("save.gb", &program, {.banks = 2, .type = 0x03});
     const std::string plain = WriteRom("plain.gb");
     WriteText("notes.txt", std::string(0x200, 'x'));  // opens, but names no cartridge
     WriteText("short.txt", "not a cartridge");        // too short to open
@@ -90,9 +68,13 @@ TEST_F(StressTest, FiftyDropsInARowKeepEveryBatterySave) {
         {battery},        {plain},
         {battery},        {Path("short.txt")},
         {battery},        {dir_.string(), battery}};
+    const auto saved_count = [&] {
+        const std::string saved = ReadText("save.kivoxram");
+        return saved.empty() ? -1 : static_cast<u8>(saved[0]);
+    };
     int starts = 0;
     std::size_t expected_errors = 0;
-    for (int drop = 0; drop < 50; ++drop) {
+    for (int drop = 0; drop < 20; ++drop) {
         const std::vector<std::string>& files = cycle[drop % cycle.size()];
         const bool opens_battery = files.front() == battery;
         // Every drop but a cartridge's names a file the window must report, in one box.
@@ -102,18 +84,17 @@ TEST_F(StressTest, FiftyDropsInARowKeepEveryBatterySave) {
         if (opens_battery) {
             ++starts;
             ASSERT_TRUE(WaitForMachine([&] { return window->machine().memory.xram[0] == starts; }))
-                << "drop " << drop << ": the cartridge counted " << RamCount() << " of " << starts
-                << " starts";
+                << "drop " << drop;
         } else {
             if (reported) ++expected_errors;
-            EXPECT_EQ(SavedCount("save.kivoxram"), starts) << "drop " << drop;
+            EXPECT_EQ(saved_count(), starts) << "drop " << drop;
         }
         EXPECT_EQ(errors.size() - errors_before, reported ? 1u : 0u) << "drop " << drop;
         // The worker runs whatever is open for a moment before the next drop.
         QTest::qWait(1);
     }
     window->CloseROM1Click();
-    EXPECT_EQ(SavedCount("save.kivoxram"), starts);
+    EXPECT_EQ(saved_count(), starts);
     EXPECT_EQ(errors.size(), expected_errors);
 }
 
@@ -127,16 +108,13 @@ TEST_F(StressTest, KeysPostedFromAScriptAtAThousandASecond) {
     struct Counter : QObject {
         bool eventFilter(QObject*, QEvent* event) override {
             KIVO_TAKEN_OVER(event);
-            if (event->type() == QEvent::KeyPress) ++presses;
-            if (event->type() == QEvent::KeyRelease) ++releases;
+            keys += event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease;
             return false;
         }
-        int presses = 0;
-        int releases = 0;
+        int keys = 0;
     } counter;
     window->installEventFilter(&counter);
-
-    constexpr int kEvents = 1000;
+    constexpr int kEvents = 400;
     // Button A, B, Start and Left by default, and a key bound to nothing.
     const Qt::Key keys[] = {Qt::Key_W, Qt::Key_X, Qt::Key_Return, Qt::Key_Left, Qt::Key_Q};
     // A key event names its keyboard; made here, on the GUI thread, so that the script's events
@@ -160,9 +138,7 @@ TEST_F(StressTest, KeysPostedFromAScriptAtAThousandASecond) {
     ASSERT_TRUE(finished) << "the script did not finish";
     QCoreApplication::sendPostedEvents(window.get());
     window->removeEventFilter(&counter);
-
-    EXPECT_EQ(counter.presses, kEvents / 2);
-    EXPECT_EQ(counter.releases, kEvents / 2);
+    EXPECT_EQ(counter.keys, kEvents);
     const auto [dir, btn] = Held([&] {
         const GbState& s = window->machine().state;
         return std::pair<int, int>(s.joy_dir & 0x0F, s.joy_btn & 0x0F);

@@ -1,6 +1,6 @@
 // The main window as a user drives it, on the offscreen platform with its real worker thread and
 // no sound device: the INI file at start and at quit, the title and status bar, the file, RAM and
-// debugger commands, the player's hotkeys and a game controller beside the keyboard.
+// debugger commands and the player's hotkeys.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -18,8 +18,6 @@
 #include "app/player_hotkeys.h"
 #include "app/screen_view.h"
 #include "app/window_fixture.h"
-#include "support/joypad.h"
-#include "support/virtual_pad.h"
 #include "ui/options.h"
 #include "ui/state_files.h"
 
@@ -70,27 +68,6 @@ class WindowTest : public MainWindowTest {
         QTest::keyPress(window.get(), key, modifiers);
         QTest::keyRelease(window.get(), key, modifiers);
     }
-    // A game that counts its frames in 0xC000-0xC001, which a rewind takes back.
-    void OpenCounter() {
-        using namespace gbasm;
-        Asm a(0x0100);
-        a.label("loop");
-        a.ldh(A, 0x44);
-        a.cp(144);
-        a.jr(NZ, "loop");
-        a.ld(HL, 0xC000);
-        a.inc(Mem(HL));
-        a.jr(NZ, "wait");
-        a.inc(HL);
-        a.inc(Mem(HL));
-        a.label("wait");
-        a.ldh(A, 0x44);
-        a.cp(144);
-        a.jr(Z, "wait");
-        a.jr("loop");
-        window->OpenRomPath(WriteRom("game.gb", &a));
-        ASSERT_TRUE(WaitForFrames(3));
-    }
     int Counter() {
         return Held([&] {
             return window->machine().memory.wram[0] | window->machine().memory.wram[1] << 8;
@@ -102,7 +79,6 @@ class WindowTest : public MainWindowTest {
         QTest::qWait(ms);
         return Frames() - before;
     }
-    PlayerHotkeys& hotkeys() { return window->hotkeys(); }
 
     std::string chosen;  // what the file dialogs answer; empty: cancelled
     bool replace = true;
@@ -161,9 +137,8 @@ TEST_F(WindowTest, TitleAndStatusFollowOpenCloseDropAndPause) {
     window->OpenROM1Click();
     EXPECT_EQ(Title(), "KIVO");
     EXPECT_TRUE(errors.empty());
-}
 
-TEST_F(WindowTest, BadOpcodeIsReportedOnce) {
+    // A bad opcode is reported once, however many timer ticks see it.
     gbasm::Asm bad(0x0100);
     bad.db({0xDD});
     window->OpenRomPath(WriteRom("bad.gb", &bad));
@@ -276,7 +251,7 @@ TEST_F(WindowTest, QuickSlotsAndScreenshotUnlessTheKeyIsBound) {
     EXPECT_EQ(MachineBytes(), saved);
 
     Key(Qt::Key_F12);
-    const std::string shot = hotkeys().last_screenshot();
+    const std::string shot = window->hotkeys().last_screenshot();
     EXPECT_EQ(Status(), "Screenshot " + fs::path(shot).filename().string());
     const QImage png(QString::fromStdString(shot));
     EXPECT_EQ(png.convertToFormat(QImage::Format_RGB32),
@@ -287,25 +262,43 @@ TEST_F(WindowTest, QuickSlotsAndScreenshotUnlessTheKeyIsBound) {
     window->machine().JoyPad_Keys[7] = 0x09;  // Tab
     QTest::keyPress(window.get(), Qt::Key_F3, Qt::ShiftModifier);
     QTest::keyPress(window.get(), Qt::Key_Tab);
-    EXPECT_FALSE(hotkeys().fast_forward());
+    EXPECT_FALSE(window->hotkeys().fast_forward());
     EXPECT_EQ(window->machine().state.joy_btn & 0x9, 0);
     EXPECT_FALSE(fs::exists(Path("demo.3.kivostate")));
 }
 
 TEST_F(WindowTest, FastForwardThenRewindAndResume) {
-    OpenCounter();
+    // A game that counts its frames in 0xC000-0xC001, which a rewind takes back.
+    using namespace gbasm;
+    Asm a(0x0100);
+    a.label("loop");
+    a.ldh(A, 0x44);
+    a.cp(144);
+    a.jr(NZ, "loop");
+    a.ld(HL, 0xC000);
+    a.inc(Mem(HL));
+    a.jr(NZ, "wait");
+    a.inc(HL);
+    a.inc(Mem(HL));
+    a.label("wait");
+    a.ldh(A, 0x44);
+    a.cp(144);
+    a.jr(Z, "wait");
+    a.jr("loop");
+    window->OpenRomPath(WriteRom("game.gb", &a));
+    ASSERT_TRUE(WaitForFrames(3));
     const u32 normal = FramesIn(500);
     EXPECT_LT(normal, 40u);
     QTest::keyPress(window.get(), Qt::Key_Tab);
     EXPECT_GT(FramesIn(500), normal * 3 / 2);
     QTest::keyRelease(window.get(), Qt::Key_Tab);
     EXPECT_LT(FramesIn(500), 40u);
-    ASSERT_TRUE(WaitForMachine([&] { return hotkeys().ring().size() >= 12; }));
+    ASSERT_TRUE(WaitForMachine([&] { return window->hotkeys().ring().size() >= 12; }));
 
     const int before = Counter();
     QTest::keyPress(window.get(), Qt::Key_QuoteLeft);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hotkeys().rewind_steps() >= 8; }, 3000));
-    const int steps = hotkeys().rewind_steps();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->hotkeys().rewind_steps() >= 8; }, 3000));
+    const int steps = window->hotkeys().rewind_steps();
     const int rewound = Counter();
     QTest::keyRelease(window.get(), Qt::Key_QuoteLeft);
     // Each step is a quarter second, 14.9 frames; the first goes back to the newest snapshot,
@@ -313,7 +306,7 @@ TEST_F(WindowTest, FastForwardThenRewindAndResume) {
     const int back = (before - rewound + 0x10000) & 0xFFFF;
     EXPECT_GE(back, static_cast<int>((steps - 1) * 14.9) - 2);
     EXPECT_LE(back, static_cast<int>(steps * 14.9) + 6);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !hotkeys().rewinding(); }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->hotkeys().rewinding(); }, 1000));
     EXPECT_TRUE(
         WaitForMachine([&] { return window->machine().memory.wram[0] != (rewound & 0xFF); }));
 }
@@ -334,35 +327,6 @@ TEST_F(WindowTest, FullScreenFillsTheScreenAndEscapeLeavesIt) {
     Key(Qt::Key_Escape);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isFullScreen(); }, 3000));
     EXPECT_TRUE(window->menuBar()->isVisible());
-}
-
-// A controller plugged in while the window runs plays at once, shares its buttons with the
-// keyboard, and lets go of them when unplugged. The window polls it on its own timer.
-TEST_F(WindowTest, ControllerAndKeyboardShareTheButtonsAndUnpluggingLetsGo) {
-    ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_JOYSTICK), 0) << SDL_GetError();
-    const auto wait_for = [&](int key, bool down) {
-        return QTest::qWaitFor([&] { return test::ButtonDown(window->machine(), key) == down; },
-                               1000);
-    };
-    {
-        test::VirtualPad pad;
-        ASSERT_TRUE(pad.attached()) << SDL_GetError();
-        pad.Button(SDL_CONTROLLER_BUTTON_B, true);  // the east face button is A
-        ASSERT_TRUE(wait_for(KEY_A, true));
-        // Held on the keyboard too (W), let go on the controller: still down until W goes up.
-        QTest::keyPress(window.get(), Qt::Key_W);
-        pad.Button(SDL_CONTROLLER_BUTTON_B, false);
-        pad.Button(SDL_CONTROLLER_BUTTON_START, true);
-        ASSERT_TRUE(wait_for(KEY_START, true));
-        QTest::qWait(60);
-        EXPECT_TRUE(test::ButtonDown(window->machine(), KEY_A));
-        QTest::keyRelease(window.get(), Qt::Key_W);
-        EXPECT_FALSE(test::ButtonDown(window->machine(), KEY_A));
-        pad.Unplug();
-        EXPECT_TRUE(wait_for(KEY_START, false));
-    }
-    window.reset();
-    SDL_QuitSubSystem(SDL_INIT_JOYSTICK);
 }
 
 }  // namespace

@@ -255,7 +255,6 @@ TEST_F(MatrixTest, BatteryFileBesideARom) {
         if (in == kExact) {
             EXPECT_EQ(gb->memory.xram[1], Pattern(131072, 11)[1]);
         }
-        gb->CloseRom();  // the battery save on close is among the writes
     }
 }
 
@@ -272,14 +271,10 @@ TEST_F(MatrixTest, Writes) {
          }},
         {"INI file", ".INI",
          [](TGBSYSF& gb, const std::string& p, std::string* e) { return INIWrite(gb, p, e); }},
-        // The battery save on closing a battery-backed ROM whose name gives the target's.
-        {"battery file", ".kivoxram",
-         [](TGBSYSF& gb, const std::string&, std::string* e) { return CloseRomFile(gb, e); }},
         {"kivo-run --save-state", ".kivostate", nullptr, true},
         {"kivo-run --screenshot", ".png", nullptr, true},
         {"kivo-run --wav", ".wav", nullptr, true},
     };
-    const Bytes rom = test::MakeRom({.banks = 4, .type = 0x1B, .size_code = 1});
     for (const auto& c : cases) {
         for (int k = 0; k <= static_cast<int>(Out::LongName); ++k) {
             const Out out = static_cast<Out>(k);
@@ -290,15 +285,6 @@ TEST_F(MatrixTest, Writes) {
             const std::string path = Target(out, c.ext);
             auto gb = RunningMachine();
             std::string error;
-            if (std::string(c.kind) == "battery file") {
-                // The missing folder gets no ROM either: that row is the same as "new file".
-                if (out == Out::NoFolder || out == Out::ReadOnly) continue;
-                gb = std::make_unique<TGBSYSF>();
-                const std::string rom_path = fs::path(path).replace_extension(".gb").string();
-                std::ofstream(rom_path, std::ios::binary) << std::string(rom.begin(), rom.end());
-                ASSERT_TRUE(OpenRomFile(*gb, rom_path, &error)) << error;
-                for (int i = 0; i < 131072; ++i) gb->memory.xram[i] = static_cast<u8>(i);
-            }
             const fs::file_type type = fs::symlink_status(path).type();
             const std::string before = type == fs::file_type::regular ? kPrevious : "";
             bool ok = false;

@@ -1,6 +1,6 @@
 // kivo-run's contract, checked on the real binary: exit codes, the summary line, the order of
 // the outputs, all-or-nothing output files, scripted input, the demo cartridge's picture and
-// sound, and the temporary files of an interrupted run.
+// sound, the temporary files of an interrupted run, and --until and --verdict.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -22,7 +22,9 @@
 
 #include "support/kivo_run.h"
 #include "support/png_decode.h"
+#include "support/program_test.h"
 #include "support/rom_builder.h"
+#include "ui/state_files.h"
 
 extern char** environ;
 
@@ -44,8 +46,6 @@ using test::RunResult;
 
 class RunnerTest : public test::KivoRunTest {
   protected:
-    void Write(const std::string& name, const std::string& text) const { WriteText(name, text); }
-
     // Runs the demo and returns the RGB pixels of its screenshot.
     Pixels Shot(const std::string& line) const {
         const RunResult r = Run("--demo --screenshot @shot.png " + line);
@@ -77,7 +77,7 @@ TEST_F(RunnerTest, DefaultRunIsOneConsoleSecondAndZeroSlicesRunNothing) {
 }
 
 TEST_F(RunnerTest, UsageErrorsExitWithTwoAndAUsageLine) {
-    Write("screen_off.ini", "[OPTIONS]\nscreen_enable=0\n");
+    WriteText("screen_off.ini", "[OPTIONS]\nscreen_enable=0\n");
     for (const char* line :
          {"--demo --bogus", "--demo --slices 4294967296", "--demo --slices",
           "--demo --slices 1 --frames 1", "--demo --frames 1 --ini @screen_off.ini", "",
@@ -91,9 +91,9 @@ TEST_F(RunnerTest, UsageErrorsExitWithTwoAndAUsageLine) {
 
 TEST_F(RunnerTest, FailedRunsExitWithOneAndWriteOrReplaceNoOutputFile) {
     // Bad inputs of every kind are in the bad-input matrix; here, that none writes an output.
-    Write("short.kivostate", std::string(1000, '\0'));
-    Write("bad_input.txt", "10 jump down\n");
-    Write("old.png", "previous");
+    WriteText("short.kivostate", std::string(1000, '\0'));
+    WriteText("bad_input.txt", "10 jump down\n");
+    WriteText("old.png", "previous");
     fs::create_directory(dir_ / "folder");
     for (const std::string line :
          {"@folder", "--demo --load-state @short.kivostate", "--demo --input @bad_input.txt"}) {
@@ -124,7 +124,7 @@ TEST_F(RunnerTest, CartridgeProblemsAreReportedOnStderrWithoutFailing) {
     auto rom = test::MakeRom({.type = 0x20});  // unknown controller
     rom[0x100] = 0x18;                         // JR -2: spin in place
     rom[0x101] = 0xFE;
-    Write("unknown.gb", std::string(rom.begin(), rom.end()));
+    WriteText("unknown.gb", std::string(rom.begin(), rom.end()));
     RunResult r = Run("@unknown.gb --slices 1");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "Unknown Cartridge\n");
@@ -132,7 +132,7 @@ TEST_F(RunnerTest, CartridgeProblemsAreReportedOnStderrWithoutFailing) {
 
     rom = test::MakeRom();
     rom[0x100] = 0xDD;  // undefined
-    Write("bad.gb", std::string(rom.begin(), rom.end()));
+    WriteText("bad.gb", std::string(rom.begin(), rom.end()));
     r = Run("@bad.gb --frames 100");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "Bad Opcode\n");
@@ -198,7 +198,7 @@ TEST_F(RunnerTest, InputEventsApplyAtTheirFrameThroughTheKeyBindings) {
     ASSERT_GE(rest.first, 0) << "the ball is not on the picture";
     // Right held until frame 20: the ball travels one pixel per frame once the program reads the
     // keys (a few frames after power-on), then stays where it is.
-    Write("right.txt", "# the ball goes right\n0 right down\n\n20 right up\n");
+    WriteText("right.txt", "# the ball goes right\n0 right down\n\n20 right up\n");
     const auto at40 = Ball(Shot("--frames 40 --input @right.txt"));
     EXPECT_EQ(at40.second, rest.second);
     EXPECT_GE(at40.first - rest.first, 14);
@@ -206,7 +206,7 @@ TEST_F(RunnerTest, InputEventsApplyAtTheirFrameThroughTheKeyBindings) {
     EXPECT_EQ(Ball(Shot("--frames 60 --input @right.txt")), at40);
     // The events go through the key handler with the configured binding: with A bound to the key
     // of Right, that key plays only A (A is tried first), so "right" no longer moves the ball.
-    Write("shared_key.ini", "[OPTIONS]\nJoyPad_Keys_4=39\n");
+    WriteText("shared_key.ini", "[OPTIONS]\nJoyPad_Keys_4=39\n");
     EXPECT_EQ(Ball(Shot("--ini @shared_key.ini --frames 60 --input @right.txt")), rest);
 }
 
@@ -217,8 +217,8 @@ constexpr std::uint64_t kColourPictureHash = 0xdc661bdc863c0e09ull;
 constexpr std::uint64_t kGreyPictureHash = 0xb750571a742a4d04ull;
 
 TEST_F(RunnerTest, DemoPictureAtFrameSixtyInBothSystemTypes) {
-    Write("gb.ini", "[OPTIONS]\nsystem_type=0\n");
-    Write("cgb.ini", "[OPTIONS]\nsystem_type=1\n");
+    WriteText("gb.ini", "[OPTIONS]\nsystem_type=0\n");
+    WriteText("cgb.ini", "[OPTIONS]\nsystem_type=1\n");
     const Pixels colour = Shot("--ini @cgb.ini --frames 60"),
                  grey = Shot("--ini @gb.ini --frames 60");
     const auto is_grey = [](const Pixels& p) {
@@ -231,6 +231,19 @@ TEST_F(RunnerTest, DemoPictureAtFrameSixtyInBothSystemTypes) {
     EXPECT_TRUE(is_grey(grey));
     EXPECT_EQ(Hash(colour), kColourPictureHash) << std::hex << Hash(colour);
     EXPECT_EQ(Hash(grey), kGreyPictureHash) << std::hex << Hash(grey);
+}
+
+// The background's sway is a sine over 128 frames, kept in the cartridge as four banks of 64
+// entries: frame 64 + k mirrors frame k.
+TEST_F(RunnerTest, DemoSwaySecondHalfMirrorsTheFirst) {
+    std::ifstream in(KIVO_DEMO_ROM, std::ios::binary);
+    const std::string rom(std::istreambuf_iterator<char>(in), {});
+    const auto sway = [&](int i) {
+        return static_cast<std::uint8_t>(rom.at((1 + (i & 3)) * 0x4000 + (i >> 2)));
+    };
+    for (int k = 0; k < 64; ++k) {
+        EXPECT_EQ(sway(64 + k), static_cast<std::uint8_t>(-sway(k))) << k;
+    }
 }
 
 // EXPECTED VALUES: the recording of the run below as the sound unit produced it when the jingle
@@ -254,7 +267,7 @@ std::string CompleteBlocksOnly(const std::string& wav) {
 
 TEST_F(RunnerTest, DemoSoundWithAFixedSeed) {
     // The jingle plays from the start; A at frame 70 plays a tone, B at frame 90 a noise burst.
-    Write("keys.txt", "70 a down\n74 a up\n90 b down\n94 b up\n");
+    WriteText("keys.txt", "70 a down\n74 a up\n90 b down\n94 b up\n");
     const RunResult r = Run("--demo --slices 32 --seed 0 --input @keys.txt --wav @demo.wav");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string wav = ReadText("demo.wav");
@@ -278,7 +291,7 @@ TEST_F(RunnerTest, ScreenshotToStdoutThroughAPipeComesAfterTheTexts) {
     EXPECT_EQ(piped.compare(summary.size(), 4, "\x89PNG"), 0);
 
     // A failed stdout fails the run before any output file is committed.
-    Write("old.png", "previous");
+    WriteText("old.png", "previous");
     const RunResult full =
         Run("--demo --slices 1 --regs --screenshot @old.png --wav @new.wav", "/dev/full");
     EXPECT_EQ(full.status, 1);
@@ -288,7 +301,7 @@ TEST_F(RunnerTest, ScreenshotToStdoutThroughAPipeComesAfterTheTexts) {
 }
 
 TEST_F(RunnerTest, AnInterruptedRunRemovesItsTemporaryFiles) {
-    Write("out.wav", "previous");
+    WriteText("out.wav", "previous");
     for (const int signal_number : {SIGINT, SIGTERM}) {
         const std::string wav = Path("out.wav"), state = Path("out.kivostate");
         const char* argv[] = {KIVO_RUN,    "--demo",       "--slices",    "100000000", "--wav",
@@ -315,6 +328,143 @@ TEST_F(RunnerTest, AnInterruptedRunRemovesItsTemporaryFiles) {
         EXPECT_EQ(ReadText("out.wav"), "previous");
         EXPECT_EQ(FileCount(), 1u);
     }
+}
+
+using namespace gbasm;
+
+// kivo-run as a test runner: --until and --verdict on assembled programs that follow each result
+// convention. Interrupts off and A cleared, then the program, which ends counting A and (C000) up
+// for ever.
+Asm Start() {
+    Asm a(0x0150);
+    a.di();
+    a.xor_(A);
+    return a;
+}
+Asm End(Asm a) {
+    a.label("loop");
+    a.inc(A);
+    a.label("store");
+    a.ld(Mem(0xC000), A);
+    a.label("back");
+    a.jr("loop");
+    return a;
+}
+// B, C, D, E, H, L loaded, then LD B,B.
+Asm Registers(std::vector<int> values, Asm a = Start()) {
+    const R8 regs[] = {B, C, D, E, H, L};
+    for (int i = 0; i < 6; ++i) a.ld(regs[i], values[i]);
+    a.ld(B, B);
+    return End(a);
+}
+const std::vector<int> kPass = {3, 5, 8, 13, 21, 34}, kFail = {66, 66, 66, 66, 66, 66};
+// The signature (first, or after the status 0x80), the text, then the final status.
+Asm Memory(int status, const std::string& text, bool signature_first = false) {
+    Asm a = Start();
+    const auto put = [&a](int address, const std::vector<int>& bytes) {
+        a.ld(HL, address);
+        for (int b : bytes) a.ld(A, b), a.ld(Mem(HLI), A);
+    };
+    if (signature_first) put(0xA001, {0xDE, 0xB0, 0x61});
+    put(0xA000, {0x80, 0xDE, 0xB0, 0x61});
+    put(0xA004, std::vector<int>(text.begin(), text.end()));
+    a.ld(Mem(HL), 0);
+    a.ld(A, status);
+    a.ld(Mem(0xA000), A);
+    return End(a);
+}
+
+class RunnerUntilTest : public RunnerTest {
+  protected:
+    // An MBC1 cartridge with battery RAM: a result of an earlier run may wait in its RAM file.
+    std::string Rom(const Asm& program) const {
+        std::vector<u8> rom = test::MakeRom({.type = 0x03});
+        PlaceInRom(rom, program);
+        WriteText("test.gb", std::string(rom.begin(), rom.end()));
+        return "@test.gb ";
+    }
+};
+
+TEST_F(RunnerUntilTest, ConventionsGiveTheirVerdictBeforeTheSummaryAndTheExitStatus) {
+    WriteText("test.kivoxram", std::string("\0\xDE\xB0\x61old\0", 8));  // a pass, left over
+    const struct {
+        Asm program;
+        const char* args;
+        const char* out;  // up to the summary's frame count
+        int status;
+    } rows[] = {
+        {Registers(kPass), "--verdict registers", "verdict=pass\nslices=1 ", 0},
+        {Registers(kFail), "--verdict registers", "verdict=fail\nslices=1 ", 3},
+        {Registers({3, 5, 8, 13, 21, 66}), "--verdict registers", "verdict=none\nslices=1 ", 3},
+        {End(Start()), "--verdict registers --slices 3", "verdict=none\nslices=3 ", 3},
+        {Memory(0, "All passed\n"), "--verdict memory", "verdict=pass\nAll passed\nslices=1 ", 0},
+        {Memory(2, "Failed #2", true), "--verdict memory", "verdict=fail\nFailed #2\nslices=1 ", 3},
+        {Memory(0x80, "Running"), "--verdict memory --slices 3", "verdict=none\nRunning\nslices=3 ",
+         3},
+        {Registers(kPass), "--verdict memory --slices 3", "verdict=pass\nold\nslices=3 ", 0},
+        // --until alone prints nothing more; reaching the limit first exits with 3.
+        {Registers(kFail), "--until ld-b-b", "slices=1 ", 0},
+        {End(Start()), "--until pc=0x0100 --until mem:C001=FF --slices 2", "slices=2 ", 3},
+    };
+    for (const auto& row : rows) {
+        const RunResult r = Run(Rom(row.program) + row.args);
+        EXPECT_EQ(r.status, row.status) << row.args << ": " << r.err;
+        EXPECT_EQ(r.out.rfind(row.out, 0), 0u) << row.args << ": " << r.out;
+    }
+}
+
+TEST_F(RunnerUntilTest, TheRunStopsAfterTheStepAtWhichTheFirstConditionHolds) {
+    const Asm program = Registers(kPass);
+    const struct {
+        const char* until;
+        const char* next;  // the instruction the saved state is at
+        int a;             // the counter
+    } rows[] = {
+        {"--verdict registers", "loop", -1},
+        {"--until pc=0x0160", "store", 1},
+        {"--until mem:c000=c8", "back", 200},
+        {"--until mem:c000=9 --until mem:c000=3 --until pc=0", "back", 3},
+    };
+    for (const auto& row : rows) {
+        ASSERT_EQ(program.addr("store"), 0x0160);
+        const RunResult r = Run(Rom(program) + row.until +
+                                " --save-state @s.kivostate --screenshot @s.png --wav @s.wav");
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out.rfind("slices=1 frames=", 0) == std::string::npos, row.a < 0) << r.out;
+        auto gb = std::make_unique<TGBSYSF>();
+        std::string error;
+        ASSERT_TRUE(LoadState(*gb, Path("s.kivostate"), &error)) << error;
+        EXPECT_EQ(gb->state.PC, program.addr(row.next)) << row.until;
+        EXPECT_EQ(gb->state.BC, 0x0305);
+        if (row.a >= 0) {
+            EXPECT_EQ(gb->state.AF >> 8, row.a) << row.until;
+        }
+        // The picture and a few hundred instructions of sound, not a slice's 1378 frames.
+        EXPECT_GT(ReadText("s.png").size(), 0u);
+        EXPECT_LT(ReadText("s.wav").size(), 44u + 4u * 100u);
+    }
+}
+
+TEST_F(RunnerUntilTest, FramesAndInputDecideWhereTheRunEnds) {
+    Asm a = Start();  // waits for A, then passes
+    a.ld(A, 0x10);    // select the buttons
+    a.ldh(0x00, A);
+    a.label("wait");
+    a.ldh(A, 0x00);
+    a.bit(0, A);
+    a.jr(NZ, "wait");
+    const std::string rom = Rom(Registers(kPass, a)) + "--verdict registers ";
+    WriteText("a.txt", "10 a down\n");
+    const std::pair<const char*, const char*> rows[] = {
+        // A reaches the program at the hand-over of frame 10, in the third slice.
+        {"--frames 20 --input @a.txt", "verdict=pass\nslices=3 frames=10 bad_opcode=0\n"},
+        {"--slices 16 --input @a.txt", "verdict=pass\nslices=3 frames=10 bad_opcode=0\n"},
+        {"--frames 20", "verdict=none\nslices=6 frames=22 bad_opcode=0\n"},
+        // --frames runs whole slices: frame 10 comes within the slice that reaches frame 9.
+        {"--frames 9 --input @a.txt", "verdict=pass\nslices=3 frames=10 bad_opcode=0\n"},
+        {"--frames 5 --input @a.txt", "verdict=none\nslices=2 frames=7 bad_opcode=0\n"},
+    };
+    for (const auto& [args, out] : rows) EXPECT_EQ(Run(rom + args).out, out) << args;
 }
 
 }  // namespace

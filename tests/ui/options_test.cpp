@@ -36,14 +36,10 @@ TEST(IniInteger, HexPrefixesAndSigned32BitDecimalConvert) {
 
 class IniFileTest : public test::TempDirTest {
   protected:
-    void SetUp() override {
-        TempDirTest::SetUp();
-        path_ = Path("kivo.INI");
-    }
     void WriteIni(const std::string& text) { WriteText("kivo.INI", text); }
-    std::string ReadIni() const { return ReadText("kivo.INI"); }
+    std::string Ini() const { return Path("kivo.INI"); }
 
-    std::string path_, error_;
+    std::string error_;
 };
 
 TEST_F(IniFileTest, ValuesReadWithPrefixesQuotesBlanksAndAnyCase) {
@@ -59,7 +55,7 @@ TEST_F(IniFileTest, ValuesReadWithPrefixesQuotesBlanksAndAnyCase) {
     TGBSYSF gb;
     gb.screen_size = gb.system_force_cgbmode = gb.system_thread_priority = 7;
     gb.screen_layer_bg = false;
-    INIRead(gb, path_);
+    INIRead(gb, Ini());
     const std::vector<u32> read = {gb.screen_size,
                                    gb.screen_filter,
                                    gb.screen_ClientColor,
@@ -88,16 +84,16 @@ TEST_F(IniFileTest, DefaultsAgreeAndEveryValueReadsBack) {
     }
     TGBSYSF out;
     for (const OptionDef& option : Options()) option.set(out, option.default_value ^ 3);
-    INIRead(out, path_);
-    EXPECT_FALSE(fs::exists(path_));
+    INIRead(out, Ini());
+    EXPECT_FALSE(fs::exists(Ini()));
     for (const OptionDef& option : Options()) EXPECT_EQ(option.get(out), option.default_value);
     out.screen_size = 0xFFFFFFFF;  // written as -1, read back as the same 32 bits
     out.sound_select_CH3 = false;
     out.JoyPad_Keys[7] = 0x20;
-    ASSERT_TRUE(INIWrite(out, path_, &error_)) << error_;
-    EXPECT_NE(ReadIni().find("screen_size=-1\n"), std::string::npos);
+    ASSERT_TRUE(INIWrite(out, Ini(), &error_)) << error_;
+    EXPECT_NE(ReadText("kivo.INI").find("screen_size=-1\n"), std::string::npos);
     TGBSYSF in;
-    INIRead(in, path_);
+    INIRead(in, Ini());
     for (const OptionDef& option : Options())
         EXPECT_EQ(option.get(in), option.get(out)) << option.key;
 }
@@ -108,10 +104,10 @@ TEST_F(IniFileTest, WritingUpdatesLinesInPlaceAndKeepsEverythingElse) {
     WriteIni(before + "[Options]\r\n  Screen_Size = 3\r\nunknown_key=hello\r\nsystem_type=0\r\n" +
              "system_type=0\r\n" + after);
     TGBSYSF gb;
-    INIRead(gb, path_);
+    INIRead(gb, Ini());
     gb.screen_size = 2;
     gb.system_type = 1;
-    ASSERT_TRUE(INIWrite(gb, path_, &error_)) << error_;
+    ASSERT_TRUE(INIWrite(gb, Ini(), &error_)) << error_;
     // Keys found are rewritten where they stand; the others follow the section's last line.
     std::string expected = before +
                            "[Options]\r\nscreen_size=2\r\nunknown_key=hello\r\nsystem_type=1\r\n"
@@ -121,12 +117,12 @@ TEST_F(IniFileTest, WritingUpdatesLinesInPlaceAndKeepsEverythingElse) {
         if (key == "screen_size" || key == "system_type") continue;
         expected += key + "=" + std::to_string(static_cast<i32>(option.get(gb))) + "\r\n";
     }
-    EXPECT_EQ(ReadIni(), expected + after);
+    EXPECT_EQ(ReadText("kivo.INI"), expected + after);
 
     // A missing section goes after the other lines.
     WriteIni("[Recent]\nfile1=a.gb");  // no final line ending
-    ASSERT_TRUE(INIWrite(gb, path_, &error_)) << error_;
-    const std::string text = ReadIni();
+    ASSERT_TRUE(INIWrite(gb, Ini(), &error_)) << error_;
+    const std::string text = ReadText("kivo.INI");
     EXPECT_EQ(text.rfind("[Recent]\nfile1=a.gb\n\n[OPTIONS]\nsystem_type=1\n", 0), 0u) << text;
     EXPECT_EQ(text.substr(text.size() - 24), "system_exact_hardware=0\n") << text;
 }
