@@ -320,7 +320,11 @@ TEST_F(WindowTest, FullScreenFillsTheScreenAndEscapeLeavesIt) {
     // The picture: 10:9, as large as fits, centred.
     ASSERT_TRUE(WaitForMachine([&] { return !window->machine().dest_rect_dirty.load(); }));
     const QSize view = window->screen().size();
-    const i32* d = window->machine().dest_rect;
+    // Read with the worker held: it writes the rectangle as it presents a frame.
+    const std::array<i32, 4> d = Held([&] {
+        const i32* r = window->machine().dest_rect;
+        return std::array<i32, 4>{r[0], r[1], r[2], r[3]};
+    });
     EXPECT_TRUE(d[2] - d[0] == view.width() || d[3] - d[1] == view.height());
     EXPECT_NEAR((d[2] - d[0]) * 9, (d[3] - d[1]) * 10, 10);
     EXPECT_NEAR(d[0], view.width() - d[2], 1);
