@@ -347,57 +347,68 @@ u32 QuietChannelCycles(const TGBSYSF& gb) {
     return gb.state.CGB_double_speed ? budget << 1 : budget;
 }
 
-// Processor cycles from the last replay until the mix could change: the next waveform step of a
-// channel the mixer hears (on, selected, routed to a terminal whose volume is not 0) and whose
-// level depends on its position. Until then every frame mixes the same levels, so frames inside
-// a run of quiet steps can be replayed too. Envelope, length and sweep ticks are in the channel
-// budget already.
-u32 SteadyMixCycles(const TGBSYSF& gb) {
-    if (!SoundOn(gb)) return kNoChannelEvent;  // every frame is silence
-    const GbState& s = gb.state;
-    const u32 nr51 = gb.memory.io_page[reg::NR51];
-    const u32 heard = ((s.so1_on && (s.so1_volume & 7u)) ? nr51 & 0x0Fu : 0u) |
-                      ((s.so2_on && (s.so2_volume & 7u)) ? nr51 >> 4 : 0u);
-    u32 budget = kNoChannelEvent;
-    for (u32 n = 0; n < 4; ++n) {
-        const SoundChannel& ch = s.channels[n];
-        if (!(heard & (1u << n)) || !ChannelSelected(gb, n) || !ch.ch_on) continue;
-        // A silent voice (volume 0, or the wave channel muted) stays at level 0 at every position.
-        const bool silent = n == 2 ? (ch.wave_level & 3) == 0 : EnvelopeLevel(ch) == 0;
-        if (silent && ch.output == 0) continue;
-        if (n == 3 && ch.freq_period == 0) return 0;  // a draw at every step
-        budget = std::min(budget, CyclesUntil(ch.freq_cycles, ch.freq_period));
-    }
-    return s.CGB_double_speed ? budget << 1 : budget;
-}
-
-// The waveform timers of the channels whose level the mixer hears change (as SteadyMixCycles
-// picks them): for each, the processor cycles from the last replay to its next waveform step and
-// between two steps. False when a heard noise channel draws at every step.
+// The waveform timers of the channels the mixer hears (on, selected, routed to a terminal whose
+// volume is not 0) and whose level depends on their position: for each, the processor cycles
+// from the last replay to its next waveform step and between two steps. A heard channel of
+// period 0 (a noise channel drawing at every step) is left out and noted: its level holds
+// through a run of quiet steps, whose draws are replayed at the end by count.
 struct HeardTimers {
     u32 count = 0;
+    bool every_step = false;
     u32 channel[4] = {};
-    u32 first[4] = {};
+    u32 next[4] = {};
     u32 period[4] = {};
+
+    // Processor cycles from the last replay until the mix could change: until then every frame
+    // mixes the same levels, so frames inside a run of quiet steps can be replayed too.
+    // Envelope, length and sweep ticks are in the channel budget already.
+    u32 FirstStep() const {
+        if (every_step) return 0;
+        u32 first = kNoChannelEvent;
+        for (u32 i = 0; i < count; ++i) first = std::min(first, next[i]);
+        return first;
+    }
+
+    // Takes timer i's waveform steps up to and including `time`; returns how many.
+    u32 StepsUpTo(u32 i, u32 time) {
+        u32 taken = 0;
+        for (; next[i] <= time; next[i] += period[i]) ++taken;
+        return taken;
+    }
 };
-bool FindHeardTimers(const TGBSYSF& gb, HeardTimers* t) {
+HeardTimers FindHeardTimers(const TGBSYSF& gb) {
+    HeardTimers t;
     const GbState& s = gb.state;
     const u32 nr51 = gb.memory.io_page[reg::NR51];
-    const u32 heard = ((s.so1_on && (s.so1_volume & 7u)) ? nr51 & 0x0Fu : 0u) |
-                      ((s.so2_on && (s.so2_volume & 7u)) ? nr51 >> 4 : 0u);
+    const u32 routed = ((s.so1_on && (s.so1_volume & 7u)) ? nr51 & 0x0Fu : 0u) |
+                       ((s.so2_on && (s.so2_volume & 7u)) ? nr51 >> 4 : 0u);
+    const u32 selected = (gb.sound_select_CH1 ? 1u : 0u) | (gb.sound_select_CH2 ? 2u : 0u) |
+                         (gb.sound_select_CH3 ? 4u : 0u) | (gb.sound_select_CH4 ? 8u : 0u);
+    const u32 heard = routed & selected;
+    if (heard == 0) return t;
     const u32 scale = s.CGB_double_speed ? 2 : 1;
     for (u32 n = 0; n < 4; ++n) {
         const SoundChannel& ch = s.channels[n];
-        if (!(heard & (1u << n)) || !ChannelSelected(gb, n) || !ch.ch_on) continue;
+        if (!(heard & (1u << n)) || !ch.ch_on) continue;
+        // A silent voice (volume 0, or the wave channel muted) stays at level 0 at every position.
         const bool silent = n == 2 ? (ch.wave_level & 3) == 0 : EnvelopeLevel(ch) == 0;
         if (silent && ch.output == 0) continue;
-        if (ch.freq_period == 0) return false;
-        t->channel[t->count] = n;
-        t->first[t->count] = CyclesUntil(ch.freq_cycles, ch.freq_period) * scale;
-        t->period[t->count] = ch.freq_period * scale;
-        ++t->count;
+        if (ch.freq_period == 0) {
+            t.every_step = true;
+            continue;
+        }
+        t.channel[t.count] = n;
+        t.next[t.count] = CyclesUntil(ch.freq_cycles, ch.freq_period) * scale;
+        t.period[t.count] = ch.freq_period * scale;
+        ++t.count;
     }
-    return true;
+    return t;
+}
+
+// Processor cycles from the last replay until the mix could change (HeardTimers::FirstStep);
+// with the sound off every frame is silence.
+u32 SteadyMixCycles(const TGBSYSF& gb) {
+    return SoundOn(gb) ? FindHeardTimers(gb).FirstStep() : kNoChannelEvent;
 }
 
 // Cycles from now until the mixer's next frame. (2^23 + 2^31) / 22050 at most: no pending count
@@ -422,10 +433,11 @@ constexpr u32 kClearFrames = 32;
 u32 QuietMixerCycles(const TGBSYSF& gb, u32 pending) {
     const u32 sample = QuietSampleCycles(gb.state);
     if (sample == 0) return pending;
-    const u32 steady = SteadyMixCycles(gb);
+    if (!SoundOn(gb)) return kNoChannelEvent;  // every frame is silence
+    HeardTimers heard = FindHeardTimers(gb);
+    const u32 steady = heard.FirstStep();
     if (steady >= pending + sample) return steady;
-    HeardTimers heard;
-    if (!FindHeardTimers(gb, &heard)) return pending + sample;
+    if (heard.every_step) return pending + sample;
     const GbState& s = gb.state;
     const std::int64_t threshold = SampleThreshold(s);
     std::int64_t acc = s.snd_rate_acc;  // below the threshold: sample is not 0
@@ -433,10 +445,11 @@ u32 QuietMixerCycles(const TGBSYSF& gb, u32 pending) {
     for (u32 m = 0; m < kClearFrames; ++m) {
         const std::int64_t d = (threshold - acc + kSampleRate - 1) / kSampleRate;
         frame += static_cast<u32>(d);
-        // The last waveform step before the frame's time, for each heard channel.
+        // A waveform step of a heard channel since the last frame, too close before this one's
+        // time. (One before the last frame was checked there, and is farther away now.)
         for (u32 i = 0; i < heard.count; ++i) {
-            if (frame <= heard.first[i]) continue;
-            const u32 since = (frame - 1 - heard.first[i]) % heard.period[i];
+            if (heard.StepsUpTo(i, frame - 1) == 0) continue;
+            const u32 since = frame - 1 - (heard.next[i] - heard.period[i]);
             if (since < kLongestStep - 1) return frame;
         }
         acc += d * kSampleRate - threshold;
@@ -525,85 +538,101 @@ inline void ReplayChannel(TGBSYSF& gb, u32 cycles, u32 steps) {
     }
 }
 
-// Replays `steps` quiet steps of `cycles` in all, the first `applied` of which the mixer has
-// counted already: GbState is then exact as of the end of the last of them.
+// The frames of a run in which levels the mixer hears change, at no frame's step
+// (QuietMixerCycles): each frame mixes the levels as the channels' waveform steps up to just
+// before its time leave them. Those steps are taken on copies of the heard channels' positions
+// and levels, frame by frame; the channels themselves are replayed afterwards, in one go. The
+// other channels' levels hold through the run, a noise channel drawing at every step included
+// (its draws are replayed at the end, by count). Runs of equal frames are appended at once.
+// Returns the mixer's accumulator as of the run's end.
+std::int64_t MixChangingFrames(TGBSYSF& gb, HeardTimers heard, u32 cycles, u32 applied) {
+    GbState& s = gb.state;
+    // The mix is linear in the levels: each heard channel adds its level times its weight, the
+    // volume of each terminal it is routed to (left | right << 16, neither half overflowing).
+    const u32 nr51 = gb.memory.io_page[reg::NR51];
+    const u32 left = s.so1_on ? (s.so1_volume & 7u) * kMixScale : 0;
+    const u32 right = s.so2_on ? (s.so2_volume & 7u) * kMixScale : 0;
+    u32 rest = MixLevels(gb, true);
+    u32 weight[4] = {};
+    u32 level[4] = {};
+    u32 pos[4] = {};
+    u32 rng = gb.noise_rng;
+    for (u32 i = 0; i < heard.count; ++i) {
+        const u32 n = heard.channel[i];
+        const SoundChannel& ch = s.channels[n];
+        weight[i] = ((nr51 >> n) & 1 ? left : 0) | ((nr51 >> (n + 4)) & 1 ? right : 0) << 16;
+        level[i] = ch.output & 15u;
+        rest -= level[i] * weight[i];
+        pos[i] = n == 2 ? ch.wave_pos & 31u : ch.duty_step & 7u;
+    }
+    const std::int64_t threshold = SampleThreshold(s);
+    std::int64_t acc = s.snd_rate_acc;  // as of `applied` cycles into the run
+    u32 at = applied;
+    u32 mix = 0;
+    u32 alike = 0;  // frames of `mix` not yet appended
+    for (;;) {
+        const std::int64_t d = (threshold - acc + kSampleRate - 1) / kSampleRate;
+        if (d > cycles - at) break;
+        const u32 frame = at + static_cast<u32>(d);
+        u32 now = rest;
+        for (u32 i = 0; i < heard.count; ++i) {
+            const u32 n = heard.channel[i];
+            const SoundChannel& ch = s.channels[n];
+            for (u32 k = heard.StepsUpTo(i, frame - 1); k != 0; --k) {
+                if (n == 3) {
+                    rng = rng * kDraw.mul + kDraw.add;
+                    level[i] = NoiseLevel(ch, rng >> 16);
+                } else if (n == 2) {
+                    level[i] = WaveLevel(ch, gb.memory.io_page, pos[i]);
+                    pos[i] = (pos[i] + 1) & 31u;
+                } else {
+                    level[i] = SquareLevel(ch, pos[i]);
+                    pos[i] = (pos[i] + 1) & 7u;
+                }
+            }
+            now += level[i] * weight[i];
+        }
+        if (now != mix || alike == 0) {
+            AppendFrames(gb, mix, alike);
+            mix = now;
+            alike = 0;
+        }
+        ++alike;
+        acc += d * kSampleRate - threshold;
+        at = frame;
+    }
+    AppendFrames(gb, mix, alike);
+    return acc + std::int64_t{cycles - at} * kSampleRate;
+}
+
 // Replays the channels' part of a run; `steps` only counts for a noise channel of period 0.
-void ReplayChannels(TGBSYSF& gb, u32 channel_cycles, u32 steps, bool noise = true) {
+void ReplayChannels(TGBSYSF& gb, u32 channel_cycles, u32 steps) {
     ReplayChannel<0>(gb, channel_cycles, steps);
     ReplayChannel<1>(gb, channel_cycles, steps);
     ReplayChannel<2>(gb, channel_cycles, steps);
-    if (noise) ReplayChannel<3>(gb, channel_cycles, steps);
+    ReplayChannel<3>(gb, channel_cycles, steps);
 }
 
+// Replays `steps` quiet steps of `cycles` in all, the first `applied` of which the mixer has
+// counted already: GbState is then exact as of the end of the last of them.
 void ReplayRun(TGBSYSF& gb, u32 cycles, u32 steps, u32 applied) {
     GbState& s = gb.state;
-    const u32 first_change = SoundOn(gb) ? SteadyMixCycles(gb) : kNoChannelEvent;
-    if (first_change < cycles && s.snd_rate_acc < SampleThreshold(s)) {
-        // Levels the mixer hears may change inside the run, at no frame's step (QuietMixerCycles):
-        // at a frame after such a change the channels are replayed up to the frame's time and
-        // mixed from there; the frames between two changes are alike. A noise channel drawing at
-        // every step is not heard (FindHeardTimers): its draws are replayed at the end, by count.
-        const bool noise_in_parts = s.channels[3].freq_period != 0;
-        const std::int64_t threshold = SampleThreshold(s);
-        std::int64_t acc = s.snd_rate_acc;  // as of `applied` cycles into the run
-        u32 at = applied;
-        u32 replayed = 0;   // channel cycles
-        HeardTimers heard;  // looked up at the first change
-        bool looked = false;
-        bool found = false;
-        u32 change = first_change;
-        u32 mix = 0;
-        bool mixed = false;
-        u32 alike = 0;  // frames of `mix` not yet appended
-        for (;;) {
-            const std::int64_t d = (threshold - acc + kSampleRate - 1) / kSampleRate;
-            if (d > cycles - at) break;
-            const u32 frame = at + static_cast<u32>(d);
-            if (frame - 1 < change) {
-                if (!mixed) mix = MixLevels(gb, true);
-            } else {
-                if (!looked) found = FindHeardTimers(gb, &heard);
-                looked = true;
-                const u32 before = ChannelCycles(s, frame - 1);
-                ReplayChannels(gb, before - replayed, steps, noise_in_parts);
-                replayed = before;
-                // The next waveform step of a heard channel (at most 2^31 cycles away).
-                u32 next = found ? kNoChannelEvent : 0;
-                for (u32 i = 0; i < heard.count; ++i) {
-                    const SoundChannel& ch = s.channels[heard.channel[i]];
-                    next = std::min(next, CyclesUntil(ch.freq_cycles, ch.freq_period));
-                }
-                change = (s.CGB_double_speed ? (replayed + next) * 2 : replayed + next);
-                const u32 now = MixLevels(gb, true);
-                if (now != mix || !mixed) {
-                    AppendFrames(gb, mix, alike);
-                    mix = now;
-                    alike = 0;
-                }
-            }
-            mixed = true;
-            ++alike;
-            acc += d * kSampleRate - threshold;
-            at = frame;
-        }
-        AppendFrames(gb, mix, alike);
-        s.snd_rate_acc = static_cast<i32>(acc + std::int64_t{cycles - at} * kSampleRate);
-        ReplayChannels(gb, ChannelCycles(s, cycles) - replayed, steps, noise_in_parts);
-        if (!noise_in_parts) ReplayChannel<3>(gb, ChannelCycles(s, cycles), steps);
-        return;
-    }
-    // The frames of the quiet steps, all alike (SteadyMixCycles): every step adds less than a
-    // threshold, so each one that crosses it gives one frame, and no backlog builds up.
+    const bool on = SoundOn(gb);
     const std::int64_t threshold = SampleThreshold(s);
     std::int64_t acc = std::int64_t{s.snd_rate_acc} + std::int64_t{cycles - applied} * kSampleRate;
-    const bool on = SoundOn(gb);
     if (acc >= threshold) {
-        AppendFrames(gb, MixLevels(gb, on), static_cast<u32>(acc / threshold));
-        acc %= threshold;
+        const HeardTimers heard = on ? FindHeardTimers(gb) : HeardTimers{};
+        if (on && heard.FirstStep() < cycles && s.snd_rate_acc < threshold) {
+            acc = MixChangingFrames(gb, heard, cycles, applied);
+        } else {
+            // The frames of the quiet steps, all alike: every step adds less than a threshold,
+            // so each one that crosses it gives one frame, and no backlog builds up.
+            AppendFrames(gb, MixLevels(gb, on), static_cast<u32>(acc / threshold));
+            acc %= threshold;
+        }
     }
     s.snd_rate_acc = static_cast<i32>(acc);
-    if (!on) return;
-    ReplayChannels(gb, ChannelCycles(s, cycles), steps);
+    if (on) ReplayChannels(gb, ChannelCycles(s, cycles), steps);
 }
 
 // ---- idle steps ----
