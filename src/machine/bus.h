@@ -42,14 +42,18 @@ inline void TGBSYSF::MapReadPages() {
     }
     u8* vram = memory.vram + (state.Bank_VRAM & 1) * 0x2000;
     u8* xram = memory.xram + (state.Bank_XRAM & 15) * 0x2000;
-    write_pages[0x8] = vram;
-    write_pages[0x9] = vram + 0x1000;
+    // Video RAM is read directly but written through the bus, which counts the writes for the
+    // renderer (drawn_lines).
+    write_pages[0x8] = nullptr;
+    write_pages[0x9] = nullptr;
     write_pages[0xA] = xram;
     write_pages[0xB] = xram + 0x1000;
     write_pages[0xC] = memory.wram + (state.Bank_WRAM0 & 7) * 0x1000;
     write_pages[0xD] = memory.wram + (state.Bank_WRAM1 & 7) * 0x1000;
     write_pages[0xE] = write_pages[0xC];
-    for (u32 k = 0x8; k <= 0xE; ++k) read_pages[k] = write_pages[k];
+    read_pages[0x8] = vram;
+    read_pages[0x9] = vram + 0x1000;
+    for (u32 k = 0xA; k <= 0xE; ++k) read_pages[k] = write_pages[k];
     read_pages[0xF] = nullptr;
 }
 
@@ -59,6 +63,7 @@ inline void TGBSYSF::BusWrite(u16 address, u8 value) {
         MapReadPages();  // the ROM bank or the cartridge RAM bank may have changed
     } else if (address <= 0x9FFF) {
         memory.vram[(state.Bank_VRAM & 1) * 0x2000 + (address & 0x1FFF)] = value;
+        ++video_writes;
     } else if (address <= 0xBFFF) {
         memory.xram[(state.Bank_XRAM & 15) * 0x2000 + (address & 0x1FFF)] = value;
     } else if (address <= 0xFDFF) {
@@ -66,6 +71,7 @@ inline void TGBSYSF::BusWrite(u16 address, u8 value) {
         memory.wram[(bank & 7) * 0x1000 + (address & 0x0FFF)] = value;
     } else if (address <= 0xFEFF) {
         memory.oam_page[address & 0xFF] = value;
+        ++video_writes;
     } else {
         IoWrite(address, value);
         // The two bank registers of the I/O page: video RAM and the work RAM bank at 0xD000.

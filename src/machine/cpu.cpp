@@ -1250,6 +1250,7 @@ void TGBSYSF::BeginSlice() {
     slice_limit = state.CGB_double_speed ? 0x80000 : 0x40000;
     ++deferred_epoch;
     exact_slice = system_exact_hardware;
+    drawn_lines = {};
     SoundSync();
     deferred_budget = 0;
     lcd_lead = 0;

@@ -14,6 +14,7 @@
 //   stream_read.h  bounded reads of a whole file (ROM files here, the front end's files too)
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -200,6 +201,17 @@ class TGBSYSF : public GbOptions {
         // the console's OAM search counts among a line's ten.
         u64 any_x[kScreenHeight] = {};
     } sprite_lines;
+    // What each visible line was last drawn from, in this slice: the count of writes to video
+    // RAM, OAM and the palettes (video_writes) and the registers the line reads. A line whose
+    // inputs are unchanged is in the frame buffer already, as it would be drawn again: games
+    // that leave the screen still are not drawn anew. Forgotten at the start of every slice, so
+    // that nothing done between slices (a state load, the debugger, the options) needs to tell.
+    struct DrawnLine {
+        u64 registers = 0;  // LCDC, SCX, SCY, WX, WY, the shuffle flag, and bit 48: drawn
+        u32 writes = 0;
+    };
+    std::array<DrawnLine, kScreenHeight> drawn_lines{};
+    u32 video_writes = 0;
     // Background and window rows are drawn with the processor's byte shuffle where it has one
     // (x86 with AVX, found at start-up); false draws them with the portable code, which writes
     // the same bytes. Tests compare the two.
@@ -271,9 +283,9 @@ class TGBSYSF : public GbOptions {
     // the bus's range tests. It is derived at the start of every run slice and step, and again
     // after any bus write that can switch a bank; nothing outside the processor relies on it.
     const u8* read_pages[16] = {};
-    // The processor's write map, alike: the plain memory at 0x8000-0xEFFF (video RAM, cartridge
-    // RAM, work RAM and its echo), where a write has no other effect; null elsewhere, where
-    // writes go through the bus (bank switches, OAM, registers).
+    // The processor's write map, alike: the plain memory at 0xA000-0xEFFF (cartridge RAM, work
+    // RAM and its echo), where a write has no other effect; null elsewhere, where writes go
+    // through the bus (bank switches, video RAM and OAM, which the renderer counts, registers).
     u8* write_pages[16] = {};
     // The addressable part of the ROM file, read once at open: bank switches never touch the
     // file. Bounded by kMaxRomBytes.

@@ -208,9 +208,18 @@ void TGBSYSF::IoWrite(u16 address, u8 value) {
         case reg::LY: s.LY = 0; break;  // any write restarts the line counter
         case reg::LYC: s.LYC = value; break;
         case reg::DMA: OamDma(*this, value); break;
-        case reg::BGP: WriteDmgPalette(s.BGP, s.bgp_colors, value); break;
-        case reg::OBP0: WriteDmgPalette(s.OBP0, s.obp0_colors, value); break;
-        case reg::OBP1: WriteDmgPalette(s.OBP1, s.obp1_colors, value); break;
+        case reg::BGP:
+            WriteDmgPalette(s.BGP, s.bgp_colors, value);
+            ++video_writes;
+            break;
+        case reg::OBP0:
+            WriteDmgPalette(s.OBP0, s.obp0_colors, value);
+            ++video_writes;
+            break;
+        case reg::OBP1:
+            WriteDmgPalette(s.OBP1, s.obp1_colors, value);
+            ++video_writes;
+            break;
         case reg::WY: s.WY = value; break;
         case reg::WX: s.WX = value; break;
 
@@ -224,10 +233,12 @@ void TGBSYSF::IoWrite(u16 address, u8 value) {
         case reg::BCPS: s.BCPS = value; break;
         case reg::BCPD:
             if (s.CGB_MODE) WritePaletteByte(s.cgb_bg_colors, &s.BCPS, value);
+            ++video_writes;
             break;
         case reg::OCPS: s.OCPS = value; break;
         case reg::OCPD:
             if (s.CGB_MODE) WritePaletteByte(s.cgb_obj_colors, &s.OCPS, value);
+            ++video_writes;
             break;
         case reg::SVBK:
             if (s.CGB_MODE) WriteWramBank(s, value);

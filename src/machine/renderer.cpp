@@ -365,8 +365,14 @@ void TGBSYSF::RenderLine() {
         ly >= kScreenHeight) {
         return;
     }
-    u8* const line = memory.frame_buffer + ly * kLineBytes;
     const u8 lcdc = s.LCDC;
+    const u64 registers = u64{lcdc} | u64{s.SCX} << 8 | u64{s.SCY} << 16 | u64{s.WX} << 24 |
+                          u64{s.WY} << 32 | u64{shuffle_rows} << 40 | u64{1} << 48;
+    DrawnLine& drawn = drawn_lines[ly];
+    if (drawn.registers == registers && drawn.writes == video_writes) return;
+    drawn = {registers, video_writes};
+
+    u8* const line = memory.frame_buffer + ly * kLineBytes;
     const bool cgb = s.CGB_MODE != 0;
     const bool cgb_system = IsColourSystem();
     // LCDC bit 0: in colour mode it only lifts the background's priority over sprites; on the

@@ -177,6 +177,7 @@ TEST_F(Lcd, FrameSkipPeriodDecidesWhichFramesAreDrawnAndFlagged) {
         std::string seen;
         for (int frame = 0; frame < 6; ++frame) {
             std::memset(gb->memory.frame_buffer, 0xAB, sizeof gb->memory.frame_buffer);
+            gb->drawn_lines = {};
             s().frame_ready = 0;
             Run(kFrameCycles);
             seen += std::string(frame ? " " : "") + Drawn() + (s().frame_ready ? 'R' : '-');
@@ -235,8 +236,10 @@ class Renderer : public Lcd {
         }
     }
 
+    // Draws line ly afresh: the tests change video memory directly, unseen by the bus.
     void Render(int ly) {
         s().LY = static_cast<u8>(ly);
+        gb->drawn_lines = {};
         gb->RenderLine();
     }
     // Pixel x of the line drawn last: the visible 160 are pixels 8-167.
