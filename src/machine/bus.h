@@ -57,21 +57,23 @@ inline void TGBSYSF::MapReadPages() {
     read_pages[0xF] = nullptr;
 }
 
-inline void TGBSYSF::BusWrite(u16 address, u8 value) {
+[[gnu::always_inline]] inline void TGBSYSF::BusWrite(u16 address, u8 value) {
     if (address <= 0x7FFF) {
         MbcWrite(address, value);
         MapReadPages();  // the ROM bank or the cartridge RAM bank may have changed
     } else if (address <= 0x9FFF) {
-        memory.vram[(state.Bank_VRAM & 1) * 0x2000 + (address & 0x1FFF)] = value;
-        ++video_writes;
+        u8& byte = memory.vram[(state.Bank_VRAM & 1) * 0x2000 + (address & 0x1FFF)];
+        video_writes += byte != value;  // what the renderer's lines are drawn from changed
+        byte = value;
     } else if (address <= 0xBFFF) {
         memory.xram[(state.Bank_XRAM & 15) * 0x2000 + (address & 0x1FFF)] = value;
     } else if (address <= 0xFDFF) {
         const u32 bank = (address & 0x1000) ? state.Bank_WRAM1 : state.Bank_WRAM0;
         memory.wram[(bank & 7) * 0x1000 + (address & 0x0FFF)] = value;
     } else if (address <= 0xFEFF) {
-        memory.oam_page[address & 0xFF] = value;
-        ++video_writes;
+        u8& byte = memory.oam_page[address & 0xFF];
+        video_writes += byte != value;
+        byte = value;
     } else {
         IoWrite(address, value);
         // The two bank registers of the I/O page: video RAM and the work RAM bank at 0xD000.

@@ -1101,10 +1101,22 @@ inline void NoteBackwardJump(TGBSYSF& gb, u16 from, u16 target) {
     last = {registers, place, gb.deferred_epoch, gb.deferred_cycles, gb.deferred_steps};
 }
 
-// One step: the instruction at pc (or an idle step of a halted processor), its cycles counted,
-// the deferred work when they reach the budget, then interrupts. pc is the processor's PC, kept
-// in a register from step to step; GbState's copy is written after every instruction, so that
-// it is exact for everything the step calls.
+// The end of a step: GbState's PC written, the step's cycles counted, the deferred work when
+// they reach the budget, then interrupts. pc is the processor's PC, kept in a register from step
+// to step.
+[[gnu::always_inline]] inline void EndStep(TGBSYSF& gb, u16& pc) {
+    GbState& s = gb.state;
+    s.PC = pc;
+    gb.deferred_cycles += s.op_cycles;
+    ++gb.deferred_steps;
+    if (gb.deferred_cycles >= gb.deferred_budget) [[unlikely]]
+        RunDeferredWork(gb);
+    if (ServiceInterrupts(gb)) [[unlikely]]
+        pc = s.PC;
+}
+
+// One step: the instruction at pc (or an idle step of a halted processor), then the step's end.
+// GbState's PC is exact for everything the step's end calls.
 template <bool kExact>
 [[gnu::always_inline]] inline void RunStep(TGBSYSF& gb, u16& pc) {
     GbState& s = gb.state;
@@ -1116,14 +1128,8 @@ template <bool kExact>
         const u8 op = Fetch8(gb, pc);
         s.op_cycles = cycle_table[op] * 4u;
         pc = kHandlers<kExact>[op](gb, pc);
-        s.PC = pc;
     }
-    gb.deferred_cycles += s.op_cycles;
-    ++gb.deferred_steps;
-    if (gb.deferred_cycles >= gb.deferred_budget) [[unlikely]]
-        RunDeferredWork(gb);
-    if (ServiceInterrupts(gb)) [[unlikely]]
-        pc = s.PC;
+    EndStep(gb, pc);
 }
 
 // ---- runs of plain steps ----
@@ -1141,21 +1147,16 @@ template <bool kExact>
 template <unsigned op, bool kExact>
 [[gnu::always_inline]] inline u32 PlainStep(TGBSYSF& gb, u16& pc) {
     constexpr u32 kCycles = cycle_table[op] * 4u;
-    constexpr bool kFixed =
-        (op >> 6) == 1 ? op != 0x76 : (op >> 6) == 2 || (op < 0x40 && (op & 7) != 0);
+    constexpr bool kFixed = [] {
+        constexpr unsigned x = op >> 6;
+        constexpr unsigned z = op & 7;
+        if (x == 1) return op != 0x76;  // loads between registers; 0x76 is HALT
+        if (x == 2) return true;        // arithmetic and logic on registers
+        return x == 0 && z != 0;        // z = 0 holds the relative jumps (and NOP, STOP)
+    }();
     gb.state.op_cycles = kCycles;
     pc = Execute<op, kExact>(gb, pc);
     return kFixed ? kCycles : gb.state.op_cycles;
-}
-
-// The end of a step as RunStep ends it.
-[[gnu::always_inline]] inline void EndStep(TGBSYSF& gb, u16& pc) {
-    GbState& s = gb.state;
-    s.PC = pc;
-    gb.deferred_cycles += s.op_cycles;
-    ++gb.deferred_steps;
-    if (gb.deferred_cycles >= gb.deferred_budget) RunDeferredWork(gb);
-    if (ServiceInterrupts(gb)) pc = s.PC;
 }
 
 // HALT and STOP end the run, for they change what the next step does, and so do EI and RETI,

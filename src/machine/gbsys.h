@@ -201,11 +201,12 @@ class TGBSYSF : public GbOptions {
         // the console's OAM search counts among a line's ten.
         u64 any_x[kScreenHeight] = {};
     } sprite_lines;
-    // What each visible line was last drawn from, in this slice: the count of writes to video
-    // RAM, OAM and the palettes (video_writes) and the registers the line reads. A line whose
-    // inputs are unchanged is in the frame buffer already, as it would be drawn again: games
-    // that leave the screen still are not drawn anew. Forgotten at the start of every slice, so
-    // that nothing done between slices (a state load, the debugger, the options) needs to tell.
+    // What each visible line was last drawn from, in this slice: the count of writes that
+    // changed a byte of video RAM, OAM or the palettes (video_writes) and the registers the line
+    // reads. A line whose inputs are unchanged is in the frame buffer already, as it would be
+    // drawn again: games that leave the screen still are not drawn anew. Forgotten at the start
+    // of every slice, so that nothing done between slices (a state load, the debugger, the
+    // options) needs to tell.
     struct DrawnLine {
         u64 registers = 0;  // LCDC, SCX, SCY, WX, WY, the shuffle flag, and bit 48: drawn
         u32 writes = 0;

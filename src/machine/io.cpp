@@ -9,6 +9,7 @@
 // runs; both sides reach them only through std::atomic_ref, so neither tears nor loses the
 // other's update.
 #include <atomic>
+#include <cstring>
 
 #include "machine/cpu_tables.h"
 #include "machine/gbsys.h"
@@ -83,10 +84,14 @@ void WriteMasterVolume(GbState& s, u8 value) {
     s.so2_on = 1;
 }
 
-// BGP, OBP0, OBP1: the register and its four decoded shades.
-void WriteDmgPalette(u8& reg_value, u8* colors, u8 value) {
+// BGP, OBP0, OBP1: the register and its four decoded shades; a change of shade is counted for
+// the renderer (drawn_lines).
+void WriteDmgPalette(TGBSYSF& gb, u8& reg_value, u8* colors, u8 value) {
+    u8 decoded[16];
+    TGBSYSF::DecodeDmgPalette(value, decoded);
+    gb.video_writes += std::memcmp(decoded, colors, sizeof decoded) != 0;
     reg_value = value;
-    TGBSYSF::DecodeDmgPalette(value, colors);
+    std::memcpy(colors, decoded, sizeof decoded);
 }
 
 // SVBK: bank 0 cannot be mapped at 0xD000; selecting it gives bank 1.
@@ -208,18 +213,9 @@ void TGBSYSF::IoWrite(u16 address, u8 value) {
         case reg::LY: s.LY = 0; break;  // any write restarts the line counter
         case reg::LYC: s.LYC = value; break;
         case reg::DMA: OamDma(*this, value); break;
-        case reg::BGP:
-            WriteDmgPalette(s.BGP, s.bgp_colors, value);
-            ++video_writes;
-            break;
-        case reg::OBP0:
-            WriteDmgPalette(s.OBP0, s.obp0_colors, value);
-            ++video_writes;
-            break;
-        case reg::OBP1:
-            WriteDmgPalette(s.OBP1, s.obp1_colors, value);
-            ++video_writes;
-            break;
+        case reg::BGP: WriteDmgPalette(*this, s.BGP, s.bgp_colors, value); break;
+        case reg::OBP0: WriteDmgPalette(*this, s.OBP0, s.obp0_colors, value); break;
+        case reg::OBP1: WriteDmgPalette(*this, s.OBP1, s.obp1_colors, value); break;
         case reg::WY: s.WY = value; break;
         case reg::WX: s.WX = value; break;
 
