@@ -1,7 +1,7 @@
 // The main window as a user drives it, on the offscreen platform with its real worker thread and
-// no sound device, its modal boxes replaced by recorders: the title and status bar, the file,
-// RAM and debugger commands, the player's hotkeys, the options dialog and the INI file, and a
-// run of drops that must lose no battery save.
+// no sound device, its modal boxes replaced by recorders: the title and status bar, the state
+// files, the player's hotkeys, the options dialog and the INI file, and a run of drops that must
+// lose no battery save.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -193,16 +193,16 @@ TEST_F(WindowTest, TitleAndStatusFollowOpenCloseAndPause) {
 // "x.sav" and "x" both save x.kivostate; an existing file is replaced only when the user agrees,
 // and the question names the file really written. A rejected state changes nothing shown.
 TEST_F(WindowTest, SavesQuickSlotsAndScreenshots) {
-    RunDemoAndPause();
-    Trigger("Save State...", Path("x.sav"));
-    const std::string saved = MachineBytes();
-    EXPECT_EQ(ReadText("x.kivostate"), saved);
-    window->machine().memory.wram[5] ^= 1;
     std::vector<std::string> prompts;
     window->confirm_overwrite = [&](const QString& name) {
         prompts.push_back(name.toStdString());
         return false;
     };
+    RunDemoAndPause();
+    Trigger("Save State...", Path("x.sav"));
+    const std::string saved = MachineBytes();
+    EXPECT_EQ(ReadText("x.kivostate"), saved);
+    window->machine().memory.wram[5] ^= 1;
     Trigger("Save State...", Path("x"));
     EXPECT_EQ(prompts, std::vector<std::string>{"x.kivostate"});
     EXPECT_EQ(ReadText("x.kivostate"), saved);
