@@ -8,7 +8,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <memory>
 #include <thread>
 
@@ -47,106 +46,82 @@ TEST(ControllerMapping, LeftStickHasARoundDeadZoneAndEightEqualSectors) {
     }
 }
 
-class VirtualControllerTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        test::OpenImage(*gb, test::MakeRom());
-        // The virtual joystick needs the joystick subsystem, which the poller takes.
-        ASSERT_TRUE(pads.Init()) << SDL_GetError();
-    }
-    bool Down(int key) const { return test::ButtonDown(*gb, key); }
-    u8 Buttons() const { return gb->state.joy_btn & 0x0F; }
-    bool TakeInterrupt() { return test::TakeJoypadInterrupt(*gb); }
-
-    std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
+// A controller connected while running plays at once; a tap within one poll is held for two; the
+// D-pad and the stick share the directions; unplugged, it lets go of what it held, though SDL's
+// own releases never came. The virtual joystick needs no hardware and no video.
+TEST(VirtualController, PlugTapPlayShareAndUnplug) {
+    auto gb = std::make_unique<TGBSYSF>();
+    test::OpenImage(*gb, test::MakeRom());
     ButtonHolds holds;
     GameControllers pads{*gb, holds};
-};
-
-// A controller connected while running plays at once; the D-pad and the stick share the
-// directions; unplugged, it lets go of what it held, though SDL's own releases never came.
-TEST_F(VirtualControllerTest, PlugPlayShareAndUnplug) {
-    test::VirtualPad pad, second;
-    ASSERT_TRUE(pad.attached() && second.attached()) << SDL_GetError();
+    // The virtual joystick needs the joystick subsystem, which the poller takes.
+    ASSERT_TRUE(pads.Init()) << SDL_GetError();
+    const auto down = [&](int key) { return test::ButtonDown(*gb, key); };
+    test::VirtualPad pad;
+    ASSERT_TRUE(pad.attached()) << SDL_GetError();
     pads.Poll();
-    ASSERT_EQ(pads.count(), 2) << "no mapping for the virtual controller?";
-    TakeInterrupt();
+    ASSERT_EQ(pads.count(), 1) << "no mapping for the virtual controller?";
+    test::TakeJoypadInterrupt(*gb);
+    // Down and up again before the window polls: the events keep the press, and the button stays
+    // down long enough for a game that reads it once a frame.
+    pad.Button(SDL_CONTROLLER_BUTTON_A, true);
+    SDL_JoystickUpdate();
+    pad.Button(SDL_CONTROLLER_BUTTON_A, false);
+    SDL_JoystickUpdate();
+    pads.Poll();
+    EXPECT_TRUE(test::TakeJoypadInterrupt(*gb));
+    pads.Poll();
+    EXPECT_TRUE(down(KEY_B));
+    pads.Poll();
+    EXPECT_FALSE(down(KEY_B));
+
     // The east face button is A, the south one B; the joypad interrupt comes with each press.
     pad.Button(SDL_CONTROLLER_BUTTON_B, true);
     pad.Button(SDL_CONTROLLER_BUTTON_START, true);
-    second.Button(SDL_CONTROLLER_BUTTON_A, true);
-    second.Button(SDL_CONTROLLER_BUTTON_BACK, true);
+    pad.Button(SDL_CONTROLLER_BUTTON_A, true);
+    pad.Button(SDL_CONTROLLER_BUTTON_BACK, true);
     pads.Poll();
-    EXPECT_EQ(Buttons(), 0x00);
-    EXPECT_TRUE(TakeInterrupt());
+    EXPECT_EQ(gb->state.joy_btn & 0x0F, 0x00);
+    EXPECT_TRUE(test::TakeJoypadInterrupt(*gb));
     pad.Button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, true);
     pad.Axis(SDL_CONTROLLER_AXIS_LEFTX, -32768);
     pad.Axis(SDL_CONTROLLER_AXIS_LEFTY, 30000);
     pads.Poll();
     pad.Button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, false);
     pads.Poll();
-    EXPECT_TRUE(Down(KEY_LEFT)) << "the stick still holds Left";
-    EXPECT_TRUE(Down(KEY_DOWN));
+    EXPECT_TRUE(down(KEY_LEFT)) << "the stick still holds Left";
+    EXPECT_TRUE(down(KEY_DOWN));
     KeyDown(*gb, holds, 0x0D);  // Return, Start on the keyboard too
 
     pad.Unplug();
     SDL_PumpEvents();
     SDL_FlushEvents(SDL_CONTROLLERAXISMOTION, SDL_CONTROLLERBUTTONUP);
     pads.Poll();
-    EXPECT_EQ(pads.count(), 1);
-    EXPECT_FALSE(Down(KEY_LEFT));
-    EXPECT_FALSE(Down(KEY_A));
-    EXPECT_TRUE(Down(KEY_START)) << "the keyboard holds it";
-    EXPECT_EQ(Buttons(), 0x01) << "the other controller holds B and Select";
-
-    second.Unplug();  // before the subsystem goes
+    EXPECT_EQ(pads.count(), 0);
+    EXPECT_FALSE(down(KEY_LEFT));
+    EXPECT_EQ(gb->state.joy_btn & 0x0F, 0x07) << "but Start, which the keyboard holds";
     pads.Shutdown();
-    EXPECT_FALSE(Down(KEY_B));
     EXPECT_TRUE(pads.Init()) << "and can start again";
 }
 
-TEST_F(VirtualControllerTest, ATapWithinOnePollIsHeldForTwoPolls) {
-    test::VirtualPad pad;
-    ASSERT_TRUE(pad.attached()) << SDL_GetError();
-    pads.Poll();
-    TakeInterrupt();
-    // Down and up again before the window polls: the events keep the press, and the button
-    // stays down long enough for a game that reads it once a frame.
-    pad.Button(SDL_CONTROLLER_BUTTON_A, true);
-    SDL_JoystickUpdate();
-    pad.Button(SDL_CONTROLLER_BUTTON_A, false);
-    SDL_JoystickUpdate();
-    pads.Poll();
-    EXPECT_TRUE(TakeInterrupt());
-    pads.Poll();
-    EXPECT_TRUE(Down(KEY_B));
-    pads.Poll();
-    EXPECT_FALSE(Down(KEY_B));
-}
-
-int OwnNice() {
-    errno = 0;
-    return getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
-}
-
 TEST(ThreadPriorityTest, LevelsMapLowestToHighestAndOnlyTheCallingThreadChanges) {
+    const auto own_nice = [] { return getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())); };
     for (std::uint32_t level = 1; level < 5; ++level) {
         EXPECT_LT(NiceForThreadPriority(level), NiceForThreadPriority(level - 1));
     }
     EXPECT_EQ(NiceForThreadPriority(2), 0) << "Normal is the process's own";
     EXPECT_EQ(NiceForThreadPriority(99), NiceForThreadPriority(4));
-    const int main_nice = OwnNice();
+    const int main_nice = own_nice();
     int lowered = 0;
     std::thread worker([&] {
         ApplyThreadPriority(0);
-        lowered = OwnNice();
+        lowered = own_nice();
         ApplyThreadPriority(4);  // needs a privilege: granted (root) or refused silently
     });
     worker.join();
-    if (main_nice <= 10) {
-        EXPECT_EQ(lowered, NiceForThreadPriority(0));
-    }
-    EXPECT_EQ(OwnNice(), main_nice) << "the GUI thread keeps its own priority";
+    // Lowered to Lowest, unless the process already runs lower still.
+    EXPECT_TRUE(main_nice > 10 || lowered == NiceForThreadPriority(0)) << lowered;
+    EXPECT_EQ(own_nice(), main_nice) << "the GUI thread keeps its own priority";
 }
 
 }  // namespace

@@ -44,13 +44,18 @@ struct Frame {
 bool ReadFrames(const char* path, std::size_t skip, std::vector<Frame>* frames) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
     if (bytes.size() < skip) return false;
     frames->resize((bytes.size() - skip) / sizeof(Frame));
-    std::copy(bytes.begin() + static_cast<long>(skip),
-              bytes.begin() + static_cast<long>(skip + frames->size() * sizeof(Frame)),
-              reinterpret_cast<char*>(frames->data()));
+    std::copy_n(bytes.begin() + static_cast<long>(skip), frames->size() * sizeof(Frame),
+                reinterpret_cast<char*>(frames->data()));
     return true;
+}
+
+bool Quiet(const std::vector<Frame>& frames, std::size_t at) {
+    return std::all_of(frames.begin() + static_cast<long>(at),
+                       frames.begin() + static_cast<long>(at + kChunk),
+                       [](const Frame& f) { return f.silent(); });
 }
 
 // A chunk of the reference as the device would play it resampled by `ratio` (frames out per
@@ -62,25 +67,18 @@ struct Chunk {
 
 Chunk MakeChunk(const std::vector<Frame>& ref, std::size_t at, double ratio, double phase) {
     Chunk c;
-    c.left.resize(kChunk);
-    c.right.resize(kChunk);
+    double mean_left = 0, mean_right = 0, swing = 0;
     for (std::size_t i = 0; i < kChunk; ++i) {
         const double p = static_cast<double>(at) + phase + static_cast<double>(i) / ratio;
         const auto k = std::min(static_cast<std::size_t>(p), ref.size() - 2);
         const double f = p - static_cast<double>(k);
-        c.left[i] = ref[k].left + (ref[k + 1].left - ref[k].left) * f;
-        c.right[i] = ref[k].right + (ref[k + 1].right - ref[k].right) * f;
+        c.left.push_back(ref[k].left + (ref[k + 1].left - ref[k].left) * f);
+        c.right.push_back(ref[k].right + (ref[k + 1].right - ref[k].right) * f);
+        mean_left += c.left.back() / kChunk;
+        mean_right += c.right.back() / kChunk;
     }
-    double mean[2] = {0, 0};
     for (std::size_t i = 0; i < kChunk; ++i) {
-        mean[0] += c.left[i];
-        mean[1] += c.right[i];
-    }
-    mean[0] /= kChunk;
-    mean[1] /= kChunk;
-    double swing = 0;
-    for (std::size_t i = 0; i < kChunk; ++i) {
-        swing += std::fabs(c.left[i] - mean[0]) + std::fabs(c.right[i] - mean[1]);
+        swing += std::fabs(c.left[i] - mean_left) + std::fabs(c.right[i] - mean_right);
     }
     // A chunk of a steady level still has to match that level.
     c.budget = kTolerance * std::fmax(swing, kChunk * 2 * 64.0);
@@ -91,10 +89,10 @@ Chunk MakeChunk(const std::vector<Frame>& ref, std::size_t at, double ratio, dou
 // four phases between two frames.
 std::vector<Chunk> Candidates(const std::vector<Frame>& ref, std::size_t at) {
     std::vector<Chunk> chunks;
+    if (at + kChunk * 2 + 2 > ref.size()) return chunks;
     for (int r = 0; r <= 24; ++r) {
         const double ratio = 1 + (r % 2 ? 1 : -1) * 0.001 * ((r + 1) / 2);  // 1 first, then out
         for (const double phase : {0.0, 0.25, 0.5, 0.75}) {
-            if (at + kChunk * 2 + 2 > ref.size()) continue;
             chunks.push_back(MakeChunk(ref, at, ratio, phase));
         }
     }
@@ -104,12 +102,11 @@ std::vector<Chunk> Candidates(const std::vector<Frame>& ref, std::size_t at) {
 // The summed difference at offset, or -1 once it is past the budget.
 double Difference(const Chunk& chunk, const std::vector<Frame>& rec, std::size_t offset) {
     double sum = 0;
-    for (std::size_t i = 0; i < kChunk; ++i) {
+    for (std::size_t i = 0; i < kChunk && sum <= chunk.budget; ++i) {
         const Frame& b = rec[offset + i];
         sum += std::fabs(chunk.left[i] - b.left) + std::fabs(chunk.right[i] - b.right);
-        if (sum > chunk.budget) return -1;
     }
-    return sum;
+    return sum > chunk.budget ? -1 : sum;
 }
 
 struct Match {
@@ -121,9 +118,8 @@ struct Match {
 Match Find(const std::vector<Chunk>& chunks, const std::vector<Frame>& rec, long from, long to) {
     Match best;
     if (rec.size() < kChunk) return best;
-    from = std::max(from, 0L);
     to = std::min(to, static_cast<long>(rec.size() - kChunk) + 1);
-    for (long o = from; o < to; ++o) {
+    for (long o = std::max(from, 0L); o < to; ++o) {
         for (const Chunk& chunk : chunks) {
             const double sum = Difference(chunk, rec, static_cast<std::size_t>(o));
             if (sum >= 0 && (best.offset < 0 || sum < best.difference)) best = {o, sum};
@@ -135,16 +131,15 @@ Match Find(const std::vector<Chunk>& chunks, const std::vector<Frame>& rec, long
 
 std::size_t StaleRuns(const std::vector<Frame>& rec) {
     std::size_t runs = 0, run = 0, loud = 0;
-    for (std::size_t p = kRing; p < rec.size(); ++p) {
-        if (rec[p] == rec[p - kRing]) {
+    for (std::size_t p = kRing; p <= rec.size(); ++p) {
+        if (p < rec.size() && rec[p] == rec[p - kRing]) {
             ++run;
-            if (!rec[p].silent()) ++loud;
-            continue;
+            loud += !rec[p].silent();
+        } else {
+            runs += run >= kStaleRun && loud * 2 >= run;
+            run = loud = 0;
         }
-        if (run >= kStaleRun && loud * 2 >= run) ++runs;
-        run = loud = 0;
     }
-    if (run >= kStaleRun && loud * 2 >= run) ++runs;
     return runs;
 }
 
@@ -157,19 +152,13 @@ int main(int argc, char** argv) {
     }
     const double min_percent = argc > 3 ? std::atof(argv[3]) : 99;
     std::vector<Frame> ref, rec;
-    const std::string reference = argv[1];
-    const bool wav = reference.size() > 4 && reference.substr(reference.size() - 4) == ".wav";
+    const bool wav = std::string(argv[1]).ends_with(".wav");
     if (!ReadFrames(argv[1], wav ? 44 : 0, &ref) || !ReadFrames(argv[2], 0, &rec)) {
         std::fprintf(stderr, "kivo_sound_compare: cannot read the files\n");
         return 2;
     }
     std::size_t first = 0;
-    while (first + kChunk <= ref.size()) {
-        bool loud = false;
-        for (std::size_t i = 0; i < kChunk && !loud; ++i) loud = !ref[first + i].silent();
-        if (loud) break;
-        first += kChunk;
-    }
+    while (first + kChunk <= ref.size() && Quiet(ref, first)) first += kChunk;
 
     std::size_t total = 0, intact = 0, exact = 0;
     long expected = -1;  // where the next chunk should start in the recording
@@ -179,27 +168,24 @@ int main(int argc, char** argv) {
             expected + static_cast<long>(kChunk + 2048) > static_cast<long>(rec.size())) {
             break;
         }
-        bool quiet = true;
-        for (std::size_t i = 0; i < kChunk && quiet; ++i) quiet = ref[at + i].silent();
-        if (quiet) {
-            if (expected >= 0) expected += kChunk;
-            continue;
+        Match found;
+        if (!Quiet(ref, at)) {
+            const std::vector<Chunk> chunks = Candidates(ref, at);
+            if (chunks.empty()) break;
+            ++total;
+            found = expected < 0 ? Find(chunks, rec, 0, static_cast<long>(rec.size()))
+                                 : Find(chunks, rec, expected - kNear, expected + kNear + 1);
+            if (found.offset < 0 && expected >= 0) {
+                found = Find(chunks, rec, expected + kNear + 1, expected + kFar);
+            }
+            intact += found.offset >= 0;
+            exact += found.offset >= 0 && found.difference == 0;
         }
-        const std::vector<Chunk> chunks = Candidates(ref, at);
-        if (chunks.empty()) break;
-        ++total;
-        Match found = expected < 0 ? Find(chunks, rec, 0, static_cast<long>(rec.size()))
-                                   : Find(chunks, rec, expected - kNear, expected + kNear + 1);
-        if (found.offset < 0 && expected >= 0) {
-            found = Find(chunks, rec, expected + kNear + 1, expected + kFar);
+        if (found.offset >= 0) {
+            expected = found.offset + static_cast<long>(kChunk);
+        } else if (expected >= 0) {
+            expected += kChunk;
         }
-        if (found.offset < 0) {
-            if (expected >= 0) expected += kChunk;
-            continue;
-        }
-        ++intact;
-        if (found.difference == 0) ++exact;
-        expected = found.offset + static_cast<long>(kChunk);
     }
     const std::size_t stale = StaleRuns(rec);
     const double percent = total ? 100.0 * intact / total : 0;
