@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,13 +17,9 @@
 namespace kivo {
 namespace {
 
+// The views read bank 0 straight from the ROM window: bytes placed there show as they are.
 class DebugViewTest : public ::testing::Test {
   protected:
-    // Places bytes in ROM bank 0, which the bus reads straight from the ROM window.
-    void Put(u16 address, std::initializer_list<u8> bytes) {
-        for (u8 b : bytes) gb->rom[address++] = b;
-    }
-
     std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
 };
 
@@ -54,15 +49,15 @@ TEST_F(DebugViewTest, InstructionsShowAddressBytesAndMnemonic) {
         EXPECT_EQ(text, line);
     }
     // The code view steps by instruction length.
-    Put(0x0150, {0x3E, 0x05, 0xC3, 0x50, 0x01, 0xAF});
+    std::memcpy(gb->rom + 0x0150, "\x3E\x05\xC3\x50\x01\xAF", 6);
     EXPECT_EQ(CodeLines(*gb, 0x0150, 3),
               (std::vector<std::string>{"0150   3E05     LD A,05h", "0152   C35001   JP 0150h",
                                         "0155   AF       XOR A"}));
 }
 
 TEST_F(DebugViewTest, MemoryLinesShowPrintableCharactersAndWrapAtTheTop) {
-    Put(0x0000, {0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48});
-    Put(0x0010, {0x20, 0x7E, 0x7F, 0xA0, 0x41, 0xFF, 0x2E, 0x09});
+    std::memcpy(gb->rom, "ABCDEFGH", 8);
+    std::memcpy(gb->rom + 0x0010, "\x20\x7E\x7F\xA0\x41\xFF\x2E\x09", 8);
     EXPECT_EQ(MemoryLine(*gb, 0x0010), "0010   207E7FA041FF2E09    ~..A...");
     for (int i = 0; i < 7; ++i) gb->memory.io_page[0xF8 + i] = static_cast<u8>(0x30 + i);  // HRAM
     gb->memory.io_page[0xFF] = gb->state.IE = 0x1F;
