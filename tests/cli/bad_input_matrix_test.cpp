@@ -3,14 +3,11 @@
 // case expects one clear message naming the file on failure, a machine left as it was where a
 // rejected file must not change it, no existing file damaged and no temporary file left.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -25,44 +22,20 @@ namespace kivo {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<u8>;
 using Action = std::function<bool(TGBSYSF&, const std::string&, std::string*)>;
+using Kinds = std::vector<std::string>;
 
-// The kinds of input, as bits so that each reader lists the ones it accepts. kShort is half the
-// valid bytes, kLonger the valid bytes and as many again.
-enum In : unsigned {
-    kMissing = 1 << 0,
-    kEmpty = 1 << 1,
-    kOneByte = 1 << 2,
-    kShort = 1 << 3,
-    kExact = 1 << 4,
-    kLonger = 1 << 5,
-    kDirectory = 1 << 6,
-    kFifo = 1 << 7,
-    kDevice = 1 << 8,
-    kUnreadable = 1 << 9,
-    kLongName = 1 << 10,
-};
-constexpr unsigned kAnyLength = kEmpty | kOneByte | kShort | kExact | kLonger | kLongName;
-
-// The kinds of output, named by their number in a failure.
-enum class Out {
-    New,
-    Existing,
-    Directory,
-    Fifo,
-    DevNull,
-    DevFull,
-    NoFolder,
-    ReadOnly,
-    FullDisk,
-    LongName
-};
-
+// The kinds of input: nodes that are no file, the valid bytes cut short or doubled, and the valid
+// bytes under a 255-byte name or unreadable.
+const Kinds kInputs = {"missing", "directory", "fifo",   "device",    "empty",     "one byte",
+                       "half",    "exact",     "double", "long name", "unreadable"};
+// The kinds of output; an existing file holds kPrevious.
+const Kinds kOutputs = {"new",       "existing",  "directory", "fifo",      "/dev/null",
+                        "/dev/full", "no folder", "read-only", "full disk", "long name"};
 const std::string kPrevious = "previous contents";
 
-bool IsRoot() {
-    return ::geteuid() == 0;
+bool Has(const Kinds& kinds, const std::string& kind) {
+    return std::find(kinds.begin(), kinds.end(), kind) != kinds.end();
 }
 
 // A 255-byte name, a space and two-byte characters: a temporary name made from it is cut between
@@ -73,18 +46,19 @@ std::string LongName(const std::string& ext) {
     return name + ext;
 }
 
-Bytes Pattern(std::size_t size, u8 seed) {
-    Bytes b(size);
-    for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<u8>(i * 31 + seed + (i >> 8));
+std::string Text(const std::vector<u8>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Pattern(std::size_t size, u8 seed) {
+    std::string b(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<char>(i * 31 + seed + (i >> 8));
     return b;
 }
 
-Bytes Snapshot(const TGBSYSF& gb) {
-    const auto* m = reinterpret_cast<const u8*>(&gb.memory);
-    const auto* s = reinterpret_cast<const u8*>(&gb.state);
-    Bytes b(m, m + kStateRegionsBytes);
-    b.insert(b.end(), s, s + sizeof(GbState));
-    return b;
+std::string Snapshot(const TGBSYSF& gb) {
+    return std::string(reinterpret_cast<const char*>(&gb.memory), kStateRegionsBytes) +
+           std::string(reinterpret_cast<const char*>(&gb.state), sizeof(GbState));
 }
 
 // A machine running a battery-backed cartridge, so that a change by a rejected file would show.
@@ -93,10 +67,6 @@ std::unique_ptr<TGBSYSF> RunningMachine() {
     test::OpenImage(*gb, test::MakeRom({.banks = 4, .type = 0x1B, .size_code = 1}));
     gb->RunSlice();
     return gb;
-}
-
-Bytes Of(const std::string& text) {
-    return Bytes(text.begin(), text.end());
 }
 
 bool OneLineNaming(std::string message, const std::string& path) {
@@ -108,58 +78,39 @@ bool OneLineNaming(std::string message, const std::string& path) {
 class MatrixTest : public test::KivoRunTest {
   protected:
     // Places the input `in` for a file whose valid form is `exact`; returns its path.
-    std::string Prepare(In in, const std::string& ext, const Bytes& exact) {
-        const std::string name = in == kLongName ? ::kivo::LongName(ext) : "input" + ext;
+    std::string Prepare(const std::string& in, const std::string& ext, const std::string& exact) {
+        const std::string name = in == "long name" ? LongName(ext) : "input" + ext;
         const std::string path = Path(name);
-        const auto put = [&](std::size_t size) {
-            Bytes bytes = exact;
-            bytes.insert(bytes.end(), exact.begin(), exact.end());
-            WriteText(name, std::string(bytes.begin(), bytes.begin() + size));
-        };
-        switch (in) {
-            case kMissing: break;
-            case kEmpty: put(0); break;
-            case kOneByte: put(1); break;
-            case kShort: put(exact.size() / 2); break;
-            case kLonger: put(2 * exact.size()); break;
-            case kDirectory: fs::create_directory(path); break;
-            case kFifo: ::mkfifo(path.c_str(), 0666); break;
-            case kDevice: Device(name, "/dev/zero", 5); break;
-            default: put(exact.size()); break;
+        const std::size_t size = in == "empty"      ? 0
+                                 : in == "one byte" ? 1
+                                 : in == "half"     ? exact.size() / 2
+                                 : in == "double"   ? 2 * exact.size()
+                                                    : exact.size();
+        if (in == "directory") fs::create_directory(path);
+        if (in == "fifo") ::mkfifo(path.c_str(), 0666);
+        if (in == "device") Device(name, "/dev/zero", 5);
+        if (!Has({"missing", "directory", "fifo", "device"}, in)) {
+            WriteText(name, (exact + exact).substr(0, size));
         }
-        if (in == kUnreadable) fs::permissions(path, fs::perms::none);
+        if (in == "unreadable") fs::permissions(path, fs::perms::none);
         return path;
     }
-    // Places the target for `out`; an existing file holds kPrevious.
-    std::string Target(Out out, const std::string& ext) {
-        std::string name = "output" + ext;
-        switch (out) {
-            case Out::Existing:
-            case Out::FullDisk: WriteText(name, kPrevious); break;
-            case Out::Directory: fs::create_directory(dir_ / name); break;
-            case Out::Fifo: ::mkfifo(Path(name).c_str(), 0666); break;
-            case Out::DevNull: Device(name, "/dev/null", 3); break;
-            case Out::DevFull: Device(name, "/dev/full", 7); break;
-            case Out::NoFolder: name = "no such folder/" + name; break;
-            case Out::ReadOnly:
-                fs::create_directory(dir_ / "locked");
-                name = "locked/" + name;
-                WriteText(name, kPrevious);
-                fs::permissions(dir_ / "locked", fs::perms::owner_read | fs::perms::owner_exec);
-                break;
-            case Out::LongName: name = ::kivo::LongName(ext); break;
-            case Out::New: break;
+    // Places the target for `out`.
+    std::string Target(const std::string& out, const std::string& ext) {
+        std::string name = out == "long name"   ? LongName(ext)
+                           : out == "no folder" ? "no such folder/output" + ext
+                           : out == "read-only" ? "locked/output" + ext
+                                                : "output" + ext;
+        if (out == "read-only") fs::create_directory(dir_ / "locked");
+        if (Has({"existing", "full disk", "read-only"}, out)) WriteText(name, kPrevious);
+        if (out == "read-only") {
+            fs::permissions(dir_ / "locked", fs::perms::owner_read | fs::perms::owner_exec);
         }
+        if (out == "directory") fs::create_directory(dir_ / name);
+        if (out == "fifo") ::mkfifo(Path(name).c_str(), 0666);
+        if (out == "/dev/null") Device(name, "/dev/null", 3);
+        if (out == "/dev/full") Device(name, "/dev/full", 7);
         return Path(name);
-    }
-    // What must still be there after a failed write: the node as it was, an old file whole.
-    void ExpectUntouched(const std::string& path, fs::file_type type, const std::string& before) {
-        EXPECT_EQ(fs::symlink_status(path).type(), type);
-        if (type == fs::file_type::regular) {
-            EXPECT_EQ(ReadText(fs::relative(path, dir_).string()), before);
-        }
-        EXPECT_TRUE(fs::is_character_file("/dev/null"));
-        EXPECT_TRUE(fs::is_character_file("/dev/full"));
     }
     void Clear() {
         for (const auto& e : fs::recursive_directory_iterator(dir_)) {
@@ -188,41 +139,54 @@ class MatrixTest : public test::KivoRunTest {
 };
 
 TEST_F(MatrixTest, Reads) {
+    // The runner is asked for its outputs too: a bad input must let none be written.
+    const std::string kOutputsToo = "--slices 1 --demo --screenshot @o.png --wav @o.wav";
+    const Kinds lengths = {"empty", "one byte", "half", "exact", "double", "long name"};
     const struct {
         const char* kind;
         const char* ext;
-        Bytes exact;
-        unsigned ok;
+        std::string exact;
+        Kinds ok;
         Action load;
     } cases[] = {
-        {"ROM", ".gb", test::MakeRom(), kOneByte | kShort | kExact | kLonger | kLongName,
+        {"ROM",
+         ".gb",
+         Text(test::MakeRom()),
+         {"one byte", "half", "exact", "double", "long name"},
          [](TGBSYSF& gb, const std::string& p, std::string* e) { return OpenRomFile(gb, p, e); }},
-        {"state", ".kivostate", Pattern(kStateFileBytes, 3), kExact | kLongName,
+        {"state",
+         ".kivostate",
+         Pattern(kStateFileBytes, 3),
+         {"exact", "long name"},
          [](TGBSYSF& gb, const std::string& p, std::string* e) { return LoadState(gb, p, e); }},
-        {"XRAM file", ".kivoxram", Pattern(131072, 5), kAnyLength,
+        {"XRAM file", ".kivoxram", Pattern(131072, 5), lengths,
          [](TGBSYSF& gb, const std::string& p, std::string* e) {
              return LoadMemory(gb, MemoryRegion::XRAM, p, e);
          }},
-        {"INI (--ini)", ".ini", Of("[OPTIONS]\nscreen_size=2\nsystem_type=1\n"), kAnyLength,
-         Runner("--slices 1 --demo --ini")},
+        {"INI (--ini)", ".ini", "[OPTIONS]\nscreen_size=2\nsystem_type=1\n", lengths,
+         Runner(kOutputsToo + " --ini")},
         // Half a script ends inside a line: "0 right down\n10 ri" is a malformed line.
-        {"input script (--input)", ".txt", Of("0 right down\n10 right up\n20 a down\n"),
-         kEmpty | kExact | kLonger | kLongName, Runner("--slices 1 --demo --input")},
+        {"input script (--input)",
+         ".txt",
+         "0 right down\n10 right up\n20 a down\n",
+         {"empty", "exact", "double", "long name"},
+         Runner(kOutputsToo + " --input")},
     };
     for (const auto& c : cases) {
-        for (unsigned bit = 0; (1u << bit) <= kLongName; ++bit) {
-            const In in = static_cast<In>(1u << bit);
+        for (const std::string& in : kInputs) {
             Clear();
-            SCOPED_TRACE(std::string(c.kind) + ", input kind 1 << " + std::to_string(bit));
-            if (in == kUnreadable && IsRoot()) continue;
+            SCOPED_TRACE(std::string(c.kind) + ", " + in);
+            if (in == "unreadable" && ::geteuid() == 0) continue;
             const std::string path = Prepare(in, c.ext, c.exact);
             auto gb = RunningMachine();
-            const Bytes before = Snapshot(*gb);
+            const std::string before = Snapshot(*gb);
             std::string error;
+            const std::size_t files = FileCount();
             const bool ok = c.load(*gb, path, &error);
-            EXPECT_EQ(ok, (c.ok & in) != 0) << error;
+            EXPECT_EQ(ok, Has(c.ok, in)) << error;
             if (!ok) {
                 EXPECT_TRUE(OneLineNaming(error, path)) << error;
+                EXPECT_EQ(FileCount(), files);
                 // A rejected ROM leaves no cartridge open; anything else leaves the machine as
                 // it was.
                 EXPECT_TRUE(std::string(c.kind) == "ROM" ? !gb->rom_open : Snapshot(*gb) == before);
@@ -235,25 +199,24 @@ TEST_F(MatrixTest, Reads) {
 TEST_F(MatrixTest, BatteryFileBesideARom) {
     // The battery file is one the user never named: whatever it is, the ROM opens; a file that
     // cannot be read is a warning naming it.
-    const Bytes rom = test::MakeRom({.banks = 4, .type = 0x1B, .size_code = 1});
-    for (unsigned bit = 0; (1u << bit) <= kLongName; ++bit) {
-        const In in = static_cast<In>(1u << bit);
+    const std::string rom = Text(test::MakeRom({.banks = 4, .type = 0x1B, .size_code = 1}));
+    for (const std::string& in : kInputs) {
         Clear();
-        SCOPED_TRACE("input kind 1 << " + std::to_string(bit));
-        if (in == kUnreadable && IsRoot()) continue;
+        SCOPED_TRACE(in);
+        if (in == "unreadable" && ::geteuid() == 0) continue;
         const std::string battery = Prepare(in, ".kivoxram", Pattern(131072, 11));
         const std::string rom_path = fs::path(battery).replace_extension(".gb").string();
-        std::ofstream(rom_path, std::ios::binary) << std::string(rom.begin(), rom.end());
+        WriteText(fs::path(rom_path).filename(), rom);
         auto gb = std::make_unique<TGBSYSF>();
         std::string error, warning;
         EXPECT_TRUE(OpenRomFile(*gb, rom_path, &error, &warning)) << error;
-        if (in & (kDirectory | kFifo | kDevice | kUnreadable)) {
+        if (Has({"directory", "fifo", "device", "unreadable"}, in)) {
             EXPECT_TRUE(OneLineNaming(warning, battery)) << warning;
         } else {
             EXPECT_EQ(warning, "");
         }
-        if (in == kExact) {
-            EXPECT_EQ(gb->memory.xram[1], Pattern(131072, 11)[1]);
+        if (in == "exact") {
+            EXPECT_EQ(gb->memory.xram[1], static_cast<u8>(Pattern(131072, 11)[1]));
         }
     }
 }
@@ -263,7 +226,6 @@ TEST_F(MatrixTest, Writes) {
         const char* kind;
         const char* ext;
         Action write;
-        bool runner = false;
     } cases[] = {
         {"VRAM file", ".kivovram",
          [](TGBSYSF& gb, const std::string& p, std::string* e) {
@@ -271,38 +233,51 @@ TEST_F(MatrixTest, Writes) {
          }},
         {"INI file", ".INI",
          [](TGBSYSF& gb, const std::string& p, std::string* e) { return INIWrite(gb, p, e); }},
-        {"kivo-run --save-state", ".kivostate", nullptr, true},
-        {"kivo-run --screenshot", ".png", nullptr, true},
-        {"kivo-run --wav", ".wav", nullptr, true},
+        // kivo-run's outputs.
+        {"--save-state", ".kivostate", nullptr},
+        {"--screenshot", ".png", nullptr},
+        {"--wav", ".wav", nullptr},
     };
     for (const auto& c : cases) {
-        for (int k = 0; k <= static_cast<int>(Out::LongName); ++k) {
-            const Out out = static_cast<Out>(k);
+        for (const std::string& out : kOutputs) {
             Clear();
-            SCOPED_TRACE(std::string(c.kind) + ", output kind " + std::to_string(k));
+            SCOPED_TRACE(std::string(c.kind) + ", " + out);
             // A full disk is made for the runner alone, whose outputs go through the same writes.
-            if ((out == Out::ReadOnly && IsRoot()) || (out == Out::FullDisk && !c.runner)) continue;
+            if ((out == "read-only" && ::geteuid() == 0) || (out == "full disk" && c.write)) {
+                continue;
+            }
             const std::string path = Target(out, c.ext);
             auto gb = RunningMachine();
             std::string error;
             const fs::file_type type = fs::symlink_status(path).type();
-            const std::string before = type == fs::file_type::regular ? kPrevious : "";
-            bool ok = false;
-            if (c.runner) {
-                const std::string option = std::string(c.kind).substr(9);
-                ok = Runner("--demo --slices 4 " + option, out == Out::FullDisk)(*gb, path, &error);
-            } else {
-                ok = c.write(*gb, path, &error);
-            }
+            const std::string before =
+                type == fs::file_type::regular ? ReadText(fs::relative(path, dir_)) : "";
+            // The runner writes its other outputs too (but on a full disk): none may be written if
+            // one fails.
+            std::string line = "--demo --slices 4";
+            for (const std::string o :
+                 {"--save-state @o.kivostate", "--screenshot @o.png", "--wav @o.wav"})
+                if (o.find(c.kind) != 0 && out != "full disk") line += " " + o;
+            const Action write =
+                c.write ? c.write : Runner(line + " " + c.kind, out == "full disk");
+            const std::size_t files = FileCount();
+            const bool ok = write(*gb, path, &error);
             // The INI file is read before it is rewritten (its other sections are kept), so one
             // that is a device is refused like any unreadable INI file.
-            const bool want = out == Out::New || out == Out::Existing || out == Out::LongName ||
-                              (out == Out::DevNull && std::string(c.kind) != "INI file");
-            EXPECT_EQ(ok, want) << error;
+            EXPECT_EQ(ok, Has({"new", "existing", "long name"}, out) ||
+                              (out == "/dev/null" && std::string(c.kind) != "INI file"))
+                << error;
             if (!ok) {
+                // The node as it was, an old file whole, the system's devices still devices.
                 EXPECT_TRUE(OneLineNaming(error, path)) << error;
-                ExpectUntouched(path, type, before);
-            } else if (out != Out::DevNull) {
+                EXPECT_EQ(fs::symlink_status(path).type(), type);
+                EXPECT_EQ(FileCount(), files);
+                if (!before.empty()) {
+                    EXPECT_EQ(ReadText(fs::relative(path, dir_)), before);
+                }
+                EXPECT_TRUE(fs::is_character_file("/dev/null") &&
+                            fs::is_character_file("/dev/full"));
+            } else if (out != "/dev/null") {
                 EXPECT_GT(fs::file_size(path), 16u);
             }
             EXPECT_FALSE(TemporaryFileLeft());

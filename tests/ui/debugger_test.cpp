@@ -3,9 +3,7 @@
 // cartridge information text against the published cartridge header's layout.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
-#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,13 +17,9 @@
 namespace kivo {
 namespace {
 
+// The views read bank 0 straight from the ROM window: bytes placed there show as they are.
 class DebugViewTest : public ::testing::Test {
   protected:
-    // Places bytes in ROM bank 0, which the bus reads straight from the ROM window.
-    void Put(u16 address, std::initializer_list<u8> bytes) {
-        for (u8 b : bytes) gb->rom[address++] = b;
-    }
-
     std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
 };
 
@@ -55,15 +49,15 @@ TEST_F(DebugViewTest, InstructionsShowAddressBytesAndMnemonic) {
         EXPECT_EQ(text, line);
     }
     // The code view steps by instruction length.
-    Put(0x0150, {0x3E, 0x05, 0xC3, 0x50, 0x01, 0xAF});
+    std::memcpy(gb->rom + 0x0150, "\x3E\x05\xC3\x50\x01\xAF", 6);
     EXPECT_EQ(CodeLines(*gb, 0x0150, 3),
               (std::vector<std::string>{"0150   3E05     LD A,05h", "0152   C35001   JP 0150h",
                                         "0155   AF       XOR A"}));
 }
 
 TEST_F(DebugViewTest, MemoryLinesShowPrintableCharactersAndWrapAtTheTop) {
-    Put(0x0000, {0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48});
-    Put(0x0010, {0x20, 0x7E, 0x7F, 0xA0, 0x41, 0xFF, 0x2E, 0x09});
+    std::memcpy(gb->rom, "ABCDEFGH", 8);
+    std::memcpy(gb->rom + 0x0010, "\x20\x7E\x7F\xA0\x41\xFF\x2E\x09", 8);
     EXPECT_EQ(MemoryLine(*gb, 0x0010), "0010   207E7FA041FF2E09    ~..A...");
     for (int i = 0; i < 7; ++i) gb->memory.io_page[0xF8 + i] = static_cast<u8>(0x30 + i);  // HRAM
     gb->memory.io_page[0xFF] = gb->state.IE = 0x1F;
@@ -105,100 +99,50 @@ TEST_F(DebugViewTest, RegisterViewListsTwentyFieldsInDisplayOrder) {
     EXPECT_EQ(lines[20], "exact hardware: F as the console's (Z 80, N 40, H 20, C 10)");
 }
 
-TEST(DebugNavTest, KeysMoveEachPaneByItsStepAndWrap) {
-    struct Case {
+TEST(DebugNavTest, KeysMoveEachPaneByItsStepAndWrapAndGotoTakesFourHexDigits) {
+    using enum DebugPane;
+    using enum DebugKey;
+    const struct {
         DebugPane pane;
         DebugKey key;
         u16 from, to;
-    };
-    const Case cases[] = {
-        {DebugPane::Memory, DebugKey::Up, 0x0100, 0x00F8},
-        {DebugPane::Memory, DebugKey::Down, 0x0100, 0x0108},
-        {DebugPane::Memory, DebugKey::PageUp, 0x0040, 0xFFC0},
-        {DebugPane::Memory, DebugKey::PageDown, 0xFFC0, 0x0040},
-        {DebugPane::Memory, DebugKey::Up, 0x0000, 0xFFF8},
-        {DebugPane::Memory, DebugKey::Down, 0xFFF8, 0x0000},
-        {DebugPane::Code, DebugKey::Up, 0x0000, 0xFFFF},
-        {DebugPane::Code, DebugKey::Down, 0xFFFF, 0x0000},
-        {DebugPane::Code, DebugKey::PageUp, 0x0004, 0xFFFC},
-        {DebugPane::Code, DebugKey::PageDown, 0x0150, 0x0158},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(MoveViewAddress(c.pane, c.key, c.from), c.to)
-            << (c.pane == DebugPane::Memory ? "memory " : "code ") << static_cast<int>(c.key)
-            << " from " << c.from;
+    } moves[] = {{Memory, Up, 0x0100, 0x00F8},     {Memory, Down, 0x0100, 0x0108},
+                 {Memory, PageUp, 0x0040, 0xFFC0}, {Memory, PageDown, 0xFFC0, 0x0040},
+                 {Memory, Up, 0x0000, 0xFFF8},     {Memory, Down, 0xFFF8, 0x0000},
+                 {Code, Up, 0x0000, 0xFFFF},       {Code, Down, 0xFFFF, 0x0000},
+                 {Code, PageUp, 0x0004, 0xFFFC},   {Code, PageDown, 0x0150, 0x0158}};
+    for (const auto& m : moves) {
+        EXPECT_EQ(MoveViewAddress(m.pane, m.key, m.from), m.to)
+            << (m.pane == Memory ? "memory " : "code ") << static_cast<int>(m.key) << " from "
+            << m.from;
     }
-}
-
-TEST(DebugNavTest, GotoRepliesTakeAtMostFourHexDigits) {
-    struct Case {
-        const char* reply;
-        std::optional<u16> address;
-    };
-    const Case cases[] = {
-        {"c0", 0x00C0},        {"C000", 0xC000},   {"12345", 0x1234},     {"ffff", 0xFFFF},
-        {"  8000", 0x8000},    {"0x12", 0x0012},   {"12zz", 0x0012},      {"0", 0x0000},
-        {"xyz", std::nullopt}, {"", std::nullopt}, {"   ", std::nullopt}, {"g1", std::nullopt},
-        {"-1", 0xFFFF},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(ParseGotoReply(c.reply), c.address) << '"' << c.reply << '"';
-    }
+    const std::pair<const char*, std::optional<u16>> replies[] = {
+        {"c0", 0x00C0},       {"C000", 0xC000},   {"12345", 0x1234},     {"ffff", 0xFFFF},
+        {"  8000", 0x8000},   {"0x12", 0x0012},   {"12zz", 0x0012},      {"0", 0x0000},
+        {"-1", 0xFFFF},       {"", std::nullopt}, {"   ", std::nullopt}, {"g1", std::nullopt},
+        {"xyz", std::nullopt}};
+    for (const auto& [reply, address] : replies) EXPECT_EQ(ParseGotoReply(reply), address) << reply;
     EXPECT_EQ(GotoPrefill(0x00C0), "00C0");
     EXPECT_EQ(GotoPrefill(0xFFFF), "FFFF");
-}
-
-// The header fields by their published addresses, as " <label> : <bytes in hex> " lines.
-struct HeaderField {
-    const char* label;
-    int address;
-    int bytes;
-};
-constexpr HeaderField kHeaderFields[] = {
-    {"Manufacturer Code", 0x13F, 4}, {"CGB Flag", 0x143, 1},
-    {"New Licensee Code", 0x144, 2}, {"SGB Flag", 0x146, 1},
-    {"Cartridge Type", 0x147, 1},    {"ROM Size", 0x148, 1},
-    {"RAM Size", 0x149, 1},          {"Destination Code", 0x14A, 1},
-    {"Old Licensee Code", 0x14B, 1}, {"Mask ROM Version number", 0x14C, 1},
-    {"Header Checksum", 0x14D, 1},   {"Global Checksum", 0x14E, 2},
-};
-
-std::string Line(const std::string& label, const std::string& value) {
-    return " " + label + " : " + value + " \n";
-}
-
-std::string Hex(const u8* bytes, int count) {
-    std::string text;
-    char digits[3];
-    for (int i = 0; i < count; ++i) {
-        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
-        text += digits;
-    }
-    return text;
 }
 
 TEST(CartridgeInfo, EachFieldShowsTheBytesAtItsHeaderAddress) {
     auto gb = std::make_unique<TGBSYSF>();
     // Before any ROM the window is zero: an empty title and every field 00.
     const std::string blank = CartridgeInfoText(*gb);
-    EXPECT_EQ(blank.rfind(" \n Title :  \n", 0), 0u) << blank;
-    EXPECT_NE(blank.find(Line("Cartridge TypeName", "UNKNOWN")), std::string::npos) << blank;
-
+    EXPECT_EQ(blank.rfind(" \n Title :  \n Manufacturer Code : 00000000 \n", 0), 0u) << blank;
+    EXPECT_NE(blank.find(" Cartridge TypeName : UNKNOWN \n"), std::string::npos) << blank;
     // Every header byte holds its own address's low byte, so a field read from the wrong address
     // shows the wrong digits. The title's last four bytes double as the manufacturer code.
     for (int address = 0x134; address <= 0x14F; ++address) gb->rom[address] = address & 0xFF;
     std::memcpy(gb->rom + 0x134, "TITLE", 5);
     const std::string text = CartridgeInfoText(*gb);
-    std::string title(reinterpret_cast<const char*>(gb->rom + 0x134), 15);
-    EXPECT_NE(text.find(Line("Title", title)), std::string::npos) << text;
-    std::size_t last = 0;
-    for (const HeaderField& field : kHeaderFields) {
-        const std::string line = Line(field.label, Hex(gb->rom + field.address, field.bytes));
-        const std::size_t at = text.find(line);
-        EXPECT_NE(at, std::string::npos) << line << " in " << text;
-        EXPECT_GT(at, last) << field.label << " out of order";  // in header order
-        last = at;
-    }
+    EXPECT_EQ(
+        text.substr(0, text.find("  \n")),
+        " \n Title : TITLE9:;<=>?@AB \n Manufacturer Code : 3F404142 \n CGB Flag : 43 \n"
+        " New Licensee Code : 4445 \n SGB Flag : 46 \n Cartridge Type : 47 \n ROM Size : 48 \n"
+        " RAM Size : 49 \n Destination Code : 4A \n Old Licensee Code : 4B \n"
+        " Mask ROM Version number : 4C \n Header Checksum : 4D \n Global Checksum : 4E4F \n");
 }
 
 }  // namespace

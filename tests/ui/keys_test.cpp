@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
-#include "support/joypad.h"
 #include "support/rom_builder.h"
 #include "support/temp_dir.h"
 #include "ui/button_holds.h"
@@ -19,20 +19,13 @@
 namespace kivo {
 namespace {
 
-// Virtual-key codes as published for Windows: ranges by their offsets, codes with no constant
+// Virtual-key codes as published for Windows: the ends of each range, and codes with no constant
 // by their low byte.
 TEST(KeyNames, RangesLowBytesAndDefaultBindings) {
-    for (int n = 1; n <= 24; ++n)
-        EXPECT_EQ(KeyCodeName(0x6F + n), std::string("F").append(std::to_string(n)));
-    for (int n = 0; n <= 9; ++n) {
-        EXPECT_EQ(KeyCodeName(0x60 + n), std::string("NUMPAD").append(std::to_string(n)));
-        EXPECT_EQ(KeyCodeName(0x30 + n), std::string(1, static_cast<char>('0' + n)));
-    }
-    for (char c = 'A'; c <= 'Z'; ++c)
-        EXPECT_EQ(KeyCodeName(static_cast<u32>(c)), std::string(1, c));
-    const std::pair<u32, const char*> names[] = {{0x00, ""},      {0x88, "\x88"},
-                                                 {0x141, "A"},    {0x10D, "\x0D"},
-                                                 {0xC0, "OEM_3"}, {0xFE, "OEM_CLEAR"}};
+    const std::pair<u32, const char*> names[] = {
+        {0x70, "F1"}, {0x87, "F24"},   {0x60, "NUMPAD0"}, {0x69, "NUMPAD9"},  {0x30, "0"},
+        {0x39, "9"},  {0x41, "A"},     {0x5A, "Z"},       {0x00, ""},         {0x88, "\x88"},
+        {0x141, "A"}, {0x10D, "\x0D"}, {0xC0, "OEM_3"},   {0xFE, "OEM_CLEAR"}};
     for (const auto& [code, name] : names) EXPECT_EQ(KeyCodeName(code), name) << code;
 
     TGBSYSF gb;
@@ -41,71 +34,63 @@ TEST(KeyNames, RangesLowBytesAndDefaultBindings) {
     for (int i = 0; i < 8; ++i) EXPECT_EQ(KeyListLine(gb, i), lines[i]);
 }
 
-TEST(KeyPress, BoundKeysHoldTheirButtonAndAnyPressRequestsTheInterrupt) {
+// Each step, then the direction and button bits (active low) and whether the step requested the
+// joypad interrupt. The keyboard plays through the bindings (0x57 is W, A; 0x27 the right arrow;
+// 0x20 unbound), alone or through the holds beside the game controllers, where a button is down
+// while any source holds it.
+TEST(KeyPress, KeysAndControllersHoldButtonsAndAnyPressRequestsTheInterrupt) {
     auto gb = std::make_unique<TGBSYSF>();
     test::OpenImage(*gb, test::MakeRom());
-    GbState& s = gb->state;
-    // Each step: key down (+) or up (-), then the direction and button bits and whether the
-    // joypad interrupt was requested. 0x57 is W (A), 0x27 the right arrow, 0x20 unbound.
-    const struct {
-        int key;
-        u8 dir, btn;
-        bool irq;
-    } steps[] = {{+0x57, 0x0F, 0x0E, true},
-                 {+0x27, 0x0E, 0x0E, true},
-                 {-0x57, 0x0E, 0x0F, false},
-                 {-0x27, 0x0F, 0x0F, false},
-                 {+0x20, 0x0F, 0x0F, true}};
-    for (const auto& step : steps) {
-        s.IF = 0;
-        if (step.key >= 0) KeyDown(*gb, static_cast<u32>(step.key));
-        if (step.key < 0) KeyUp(*gb, static_cast<u32>(-step.key));
-        EXPECT_EQ(s.joy_dir & 0x0F, step.dir) << step.key;
-        EXPECT_EQ(s.joy_btn & 0x0F, step.btn) << step.key;
-        EXPECT_EQ((s.IF & irq::JOYPAD) != 0, step.irq) << step.key;
-    }
-    // A key bound twice plays only the earlier button in the order A, B, Select, Start, Right,
-    // Left, Up, Down.
-    gb->JoyPad_Keys[KEY_DOWN] = 0x0D;  // the same key as Start
-    KeyDown(*gb, 0x0D);
-    EXPECT_EQ(s.joy_btn & 0x0F, 0x07);
-    EXPECT_EQ(s.joy_dir & 0x0F, 0x0F);
-}
-
-TEST(ButtonHolds, AButtonIsDownWhileAnySourceHoldsIt) {
-    auto gb = std::make_unique<TGBSYSF>();
-    test::OpenImage(*gb, test::MakeRom());
-    const auto down = [&](int key) { return test::ButtonDown(*gb, key); };
     ButtonHolds holds;
     constexpr int kPad = 1, kOtherPad = 2;
-    // The keyboard path goes through the holds: W is A.
-    KeyDown(*gb, holds, 0x57);
-    EXPECT_TRUE(test::TakeJoypadInterrupt(*gb));
-    holds.Press(*gb, KEY_A, kPad);
-    EXPECT_TRUE(test::TakeJoypadInterrupt(*gb)) << "a press for the program, interrupt and all";
-    KeyUp(*gb, holds, 0x57);
-    EXPECT_TRUE(down(KEY_A)) << "the controller still holds it";
-    holds.Release(*gb, KEY_A, kOtherPad);
-    EXPECT_TRUE(down(KEY_A)) << "released by a source that never held it";
-    holds.Release(*gb, KEY_A, kPad);
-    EXPECT_FALSE(down(KEY_A));
-    EXPECT_FALSE(test::TakeJoypadInterrupt(*gb)) << "releases request nothing";
-
-    // An unplugged controller held Right, A and Start; the keyboard holds A, the other
-    // controller Start.
-    for (int key : {KEY_RIGHT, KEY_A, KEY_START}) holds.Press(*gb, key, kPad);
-    holds.Press(*gb, KEY_A, ButtonHolds::kKeyboard);
-    holds.Press(*gb, KEY_START, kOtherPad);
-    holds.ReleaseAll(*gb, kPad);
-    EXPECT_FALSE(down(KEY_RIGHT));
-    EXPECT_TRUE(down(KEY_A));
-    EXPECT_TRUE(down(KEY_START));
-    EXPECT_FALSE(holds.HeldBy(KEY_START, kPad));
-
-    // A button down that no source holds (a state loaded with it pressed) is let go by a release.
-    gb->PressButton(KEY_SELECT);
-    holds.Release(*gb, KEY_SELECT, ButtonHolds::kKeyboard);
-    EXPECT_FALSE(down(KEY_SELECT));
+    const struct {
+        const char* step;
+        std::function<void()> run;
+        u8 dir, btn;
+        bool irq;
+    } steps[] = {
+        {"W down", [&] { KeyDown(*gb, 0x57); }, 0x0F, 0x0E, true},
+        {"right down", [&] { KeyDown(*gb, 0x27); }, 0x0E, 0x0E, true},
+        {"W up", [&] { KeyUp(*gb, 0x57); }, 0x0E, 0x0F, false},
+        {"right up", [&] { KeyUp(*gb, 0x27); }, 0x0F, 0x0F, false},
+        {"unbound down", [&] { KeyDown(*gb, 0x20); }, 0x0F, 0x0F, true},
+        {"W down, held", [&] { KeyDown(*gb, holds, 0x57); }, 0x0F, 0x0E, true},
+        {"pad A down", [&] { holds.Press(*gb, KEY_A, kPad); }, 0x0F, 0x0E, true},
+        {"W up, the pad holds A", [&] { KeyUp(*gb, holds, 0x57); }, 0x0F, 0x0E, false},
+        {"A up from another pad", [&] { holds.Release(*gb, KEY_A, kOtherPad); }, 0x0F, 0x0E, false},
+        {"pad A up", [&] { holds.Release(*gb, KEY_A, kPad); }, 0x0F, 0x0F, false},
+        // A controller holds Right, A and Start; the keyboard holds A, the other controller Start.
+        {"all down",
+         [&] {
+             for (int key : {KEY_RIGHT, KEY_A, KEY_START}) holds.Press(*gb, key, kPad);
+             holds.Press(*gb, KEY_A, ButtonHolds::kKeyboard);
+             holds.Press(*gb, KEY_START, kOtherPad);
+         },
+         0x0E, 0x06, true},
+        {"pad unplugged", [&] { holds.ReleaseAll(*gb, kPad); }, 0x0F, 0x06, false},
+        {"other pad start up", [&] { holds.Release(*gb, KEY_START, kOtherPad); }, 0x0F, 0x0E,
+         false},
+        // A button down that no source holds (a state loaded with it pressed) is let go by a
+        // release.
+        {"select pressed", [&] { gb->PressButton(KEY_SELECT); }, 0x0F, 0x0A, true},
+        {"select up", [&] { holds.Release(*gb, KEY_SELECT, ButtonHolds::kKeyboard); }, 0x0F, 0x0E,
+         false},
+        // A key bound twice plays only the earlier button in the order A, B, Select, Start, Right,
+        // Left, Up, Down.
+        {"Start's key bound to Down too",
+         [&] {
+             gb->JoyPad_Keys[KEY_DOWN] = 0x0D;
+             KeyDown(*gb, 0x0D);
+         },
+         0x0F, 0x06, true},
+    };
+    for (const auto& step : steps) {
+        gb->state.IF = 0;
+        step.run();
+        EXPECT_EQ(gb->state.joy_dir & 0x0F, step.dir) << step.step;
+        EXPECT_EQ(gb->state.joy_btn & 0x0F, step.btn) << step.step;
+        EXPECT_EQ((gb->state.IF & irq::JOYPAD) != 0, step.irq) << step.step;
+    }
 }
 
 class FileNamesTest : public test::TempDirTest {};
@@ -138,28 +123,24 @@ TEST_F(FileNamesTest, SlotsAndScreenshotsAreNamedAfterTheRom) {
 }
 
 TEST(KivoArgsTest, OptionsRomAndErrors) {
-    struct Case {
-        std::vector<std::string> words;
-        bool ok;
-        bool help, version, fullscreen;
-        const char* rom_or_error;
-    } const cases[] = {
-        {{"a.gb", "--fullscreen"}, true, false, false, true, "a.gb"},
-        {{"-h"}, true, true, false, false, ""},
-        {{"--version"}, true, false, true, false, ""},
-        {{"--", "-x.gb"}, true, false, false, false, "-x.gb"},
-        {{"-"}, true, false, false, false, "-"},
-        {{"--full"}, false, false, false, false, "unknown option --full"},
-        {{"a.gb", "b.gb"}, false, false, false, false, "more than one ROM: b.gb"},
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"a.gb", "--fullscreen"}, "rom 'a.gb' fullscreen"},
+        {{"-h"}, "rom '' help"},
+        {{"--version"}, "rom '' version"},
+        {{"--", "-x.gb"}, "rom '-x.gb'"},
+        {{"-"}, "rom '-'"},
+        {{"--full"}, "error: unknown option --full"},
+        {{"a.gb", "b.gb"}, "error: more than one ROM: b.gb"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [words, expected] : cases) {
         KivoArgs args;
         std::string error;
-        ASSERT_EQ(ParseKivoArgs(c.words, &args, &error), c.ok) << c.rom_or_error;
-        EXPECT_EQ(c.ok ? args.rom : error, c.rom_or_error);
-        EXPECT_EQ(args.help, c.help);
-        EXPECT_EQ(args.version, c.version);
-        EXPECT_EQ(args.fullscreen, c.fullscreen);
+        std::string got =
+            ParseKivoArgs(words, &args, &error) ? "rom '" + args.rom + "'" : "error: " + error;
+        if (args.help) got += " help";
+        if (args.version) got += " version";
+        if (args.fullscreen) got += " fullscreen";
+        EXPECT_EQ(got, expected);
     }
 }
 
