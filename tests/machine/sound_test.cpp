@@ -51,14 +51,6 @@ class SoundTest : public ::testing::Test {
     void StopAll() {
         for (int n = 0; n < 4; ++n) gb->StopChannel(n);
     }
-    u8 HighestLevelOver(int n, int steps) {
-        u8 top = 0;
-        for (int i = 0; i < steps; ++i) {
-            Step(4);
-            top = std::max(top, Ch(n).output);
-        }
-        return top;
-    }
     // Runs `cycles` of console time (cycles of the normal-speed clock) in 4-cycle steps, and
     // counts how often the channel's level changes.
     int RunConsole(u32 cycles, int n = 0) {
@@ -71,7 +63,6 @@ class SoundTest : public ::testing::Test {
         }
         return changes;
     }
-    u32 FramesMixed() const { return out.BlockCount() * kBlockFrames + gb->state.snd_buffer_fill; }
 
     std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
     RecordingSoundOutput out;
@@ -111,80 +102,74 @@ TEST_P(SpeedTest, FramesAndTonesKeepTheirRate) {
     gb->state.CGB_double_speed ^= 1;
     changes += RunConsole(kConsoleSecond / 2);
     EXPECT_EQ(changes, 2 * 128 - 1);
-    EXPECT_EQ(FramesMixed(), 22050u);
-    gb->state.CGB_double_speed = GetParam();
-    StopAll();
-
-    // The wave channel at 8192 samples per second, alternating 15 and 0.
-    for (int i = 0; i < 16; ++i) Write(static_cast<u8>(reg::WAVE_RAM + i), 0xF0);
-    Writes({{reg::NR30, 0x80}, {reg::NR32, 0x20}, {reg::NR33, 0x00}, {reg::NR34, 0x87}});
-    EXPECT_EQ(RunConsole(kConsoleSecond / 4, 2), 8192 / 4);
-    StopAll();
+    EXPECT_EQ(out.BlockCount() * kBlockFrames + gb->state.snd_buffer_fill, 22050u);
 
     // Noise at 65536 draws per second from the same seed: the same draws at either speed, so the
     // same count of changes (that of seed 1).
-    gb->state.CGB_double_speed = 0;
-    gb->HardReset();
-    gb->state.CGB_double_speed = GetParam();
-    StopAll();
+    SetUp();
     Writes({{reg::NR42, 0xF0}, {reg::NR43, 0x21}, {reg::NR44, 0x80}});
     EXPECT_EQ(RunConsole(kConsoleSecond / 8, 3), 4154);
 }
 
-TEST_P(SpeedTest, LengthEnvelopeAndSweepTicksKeepConsoleTime) {
-    Write(reg::NR11, 0x00);  // 64 length ticks of 16384 cycles
-    Write(reg::NR12, 0xF1);  // 15, falling one step per envelope tick
-    Write(reg::NR13, 0x00);
-    Write(reg::NR10, 0x11);  // one sweep tick: period + period / 2
-    Write(reg::NR14, 0xC7);  // period 1024, length on
-    RunConsole(32768 - 4);
-    EXPECT_EQ(Ch(0).freq_period, 1024u);
-    RunConsole(4);
-    EXPECT_EQ(Ch(0).freq_period, 1536u);
-    Write(reg::NR10, 0x00);
-
-    RunConsole(64 * 16384 - 32768 - 4);
-    EXPECT_EQ(Ch(0).ch_on, 1u);
-    EXPECT_EQ(Ch(0).env_volume, 15u - 64 * 16384 / 65536 + 1);
-    RunConsole(4);
-    EXPECT_EQ(Ch(0).ch_on, 0u);
-
-    Write(reg::NR14, 0x87);  // again, without the length: the envelope fades out
-    RunConsole(15 * 65536 - 4);
-    EXPECT_EQ(Ch(0).env_volume, 1u);
-    RunConsole(4);
-    EXPECT_EQ(Ch(0).env_volume, 0u);
+// Each row starts from a power-on reset with every channel stopped, writes registers, runs the
+// given console cycles and reads one value of one channel (the level it sounds when no field is
+// named): the sweep, length, envelope and waveform timers in console time at either speed.
+TEST_P(SpeedTest, RegisterWritesDriveTheTimersInConsoleTime) {
+    using C = SoundChannel;
+    using W = std::vector<std::pair<u8, u8>>;
+    using namespace reg;
+    const W sweep_up = {{NR13, 0}, {NR10, 0x11}, {NR14, 0x87}};  // period 1024, + 1024 / 2
+    const W sweep_down = {{NR13, 0}, {NR14, 0x87}, {NR10, 0x19}};
+    const W sweep_every_second_tick = {{NR13, 0}, {NR14, 0x87}, {NR10, 0x29}};
+    const W length = {{NR11, 0x00}, {NR12, 0xF1}, {NR14, 0xC7}};  // 64 ticks of 16384 cycles
+    const W falling = {{NR12, 0xF1}, {NR14, 0x87}};               // 15, one step per 65536 cycles
+    const W falling_by_3 = {{NR22, 0xF3}, {NR24, 0x87}};
+    const W rising_from_0 = {{NR22, 0x09}, {NR24, 0x87}};
+    // The wave channel, period 32: sample 0 (9) after one period, sample 1 (12) after two, scaled
+    // by NR32.
+    const W wave = {{WAVE_RAM, 0x9C}, {NR30, 0x80}, {NR33, 0xF0}, {NR34, 0x87}, {NR32, 0x20}};
+    const W wave_half = {{WAVE_RAM, 0x9C}, {NR30, 0x80}, {NR33, 0xF0}, {NR34, 0x87}, {NR32, 0x40}};
+    const W wave_quarter = {
+        {WAVE_RAM, 0x9C}, {NR30, 0x80}, {NR33, 0xF0}, {NR34, 0x87}, {NR32, 0x60}};
+    const W wave_muted = {{WAVE_RAM, 0x9C}, {NR30, 0x80}, {NR33, 0xF0}, {NR34, 0x87}, {NR32, 0x00}};
+    const struct {
+        const W& writes;
+        u32 cycles;
+        int channel;
+        u32 C::*field;
+        u32 want;
+    } rows[] = {
+        {sweep_up, 32768 - 4, 0, &C::freq_period, 1024},
+        {sweep_up, 32768, 0, &C::freq_period, 1536},
+        {sweep_down, 32768, 0, &C::freq_period, 512},
+        {sweep_every_second_tick, 32768, 0, &C::freq_period, 1024},
+        {sweep_every_second_tick, 65536, 0, &C::freq_period, 512},
+        {length, 64 * 16384 - 4, 0, &C::ch_on, 1},
+        {length, 64 * 16384, 0, &C::ch_on, 0},
+        {falling, 15 * 65536 - 4, 0, &C::env_volume, 1},
+        {falling, 15 * 65536, 0, &C::env_volume, 0},
+        {falling_by_3, 3 * 65536 - 4, 1, &C::env_volume, 15},
+        {falling_by_3, 3 * 65536, 1, &C::env_volume, 14},
+        {falling_by_3, 60 * 65536, 1, &C::env_volume, 0},
+        {rising_from_0, 65536, 1, &C::env_volume, 1},
+        {rising_from_0, 25 * 65536, 1, &C::env_volume, 15},
+        {wave, 32, 2, nullptr, 9},
+        {wave, 64, 2, nullptr, 12},
+        {wave_half, 64, 2, nullptr, 6},
+        {wave_quarter, 32, 2, nullptr, 2},
+        {wave_muted, 32, 2, nullptr, 0},
+    };
+    for (const auto& r : rows) {
+        SetUp();
+        for (const auto& [at, value] : r.writes) Write(at, value);
+        RunConsole(r.cycles);
+        const SoundChannel& ch = Ch(r.channel);
+        EXPECT_EQ(r.field ? ch.*r.field : ch.output, r.want)
+            << "row " << (&r - rows) << " after " << r.cycles << " cycles";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(NormalAndDoubleSpeed, SpeedTest, ::testing::Values(0, 1));
-
-// ---- sweep and envelope ----
-
-// With bit 3 set the sweep shortens the period; a sweep time of 2 steps every second tick.
-TEST_F(SoundTest, SweepShortensThePeriodWithBit3SetEverySweepTimeTicks) {
-    Writes({{reg::NR13, 0x00}, {reg::NR14, 0x87}, {reg::NR10, 0x19}});  // period 1024
-    Run(32768);
-    EXPECT_EQ(Ch(0).freq_period, 512u);
-    Write(reg::NR10, 0x29);
-    Run(32768);
-    EXPECT_EQ(Ch(0).freq_period, 512u);
-    Run(32768);
-    EXPECT_EQ(Ch(0).freq_period, 256u);
-}
-
-// The envelope steps once every NRx2 period ticks of 64 Hz, and the square sounds its volume.
-// Initial volume 0 rising (0x09) fades in and holds at full volume instead of staying silent.
-TEST_F(SoundTest, EnvelopeStepsOnceEveryPeriodTicksAndTheSquareSoundsItsVolume) {
-    const std::tuple<u8, int, u8> cases[] = {{0xF3, 0, 15},         {0xF3, 3 * 65536 - 64, 15},
-                                             {0xF3, 3 * 65536, 14}, {0xF3, 6 * 65536, 13},
-                                             {0xF3, 60 * 65536, 0}, {0x09, 0, 0},
-                                             {0x09, 65536, 1},      {0x09, 25 * 65536, 15}};
-    for (const auto& [nr22, cycles, level] : cases) {
-        Writes({{reg::NR21, 0x80}, {reg::NR22, nr22}, {reg::NR23, 0xFF}, {reg::NR24, 0x87}});
-        Run(static_cast<u32>(cycles));
-        EXPECT_EQ(HighestLevelOver(1, 8), level) << int{nr22} << " after " << cycles;
-    }
-}
 
 // ---- mixing ----
 
@@ -264,19 +249,6 @@ TEST_F(SoundTest, TriggerRestartsWaveformAndEnvelopeButKeepsPeriodAndOtherCounte
     Writes({{reg::NR30, 0x00}, {reg::NR30, 0x80}});  // restarted through NR30 alone
     EXPECT_EQ(Ch(2).freq_period, 32u);
     EXPECT_EQ(Ch(2).wave_pos, 0);
-}
-
-TEST_F(SoundTest, WaveChannelPlaysHighNibbleFirstScaledByNr32) {
-    Writes({{reg::WAVE_RAM, 0x9C}, {reg::NR30, 0x80}, {reg::NR33, 0xF0}, {reg::NR34, 0x87}});
-    const std::pair<u8, std::pair<int, int>> cases[] = {
-        {0x20, {9, 12}}, {0x40, {4, 6}}, {0x60, {2, 3}}, {0x00, {0, 0}}};
-    for (const auto& [nr32, samples] : cases) {
-        Writes({{reg::NR32, nr32}, {reg::NR30, 0x80}});  // back to sample 0
-        Step(32);
-        const int first = Ch(2).output;
-        Step(32);
-        EXPECT_EQ(std::pair(first, static_cast<int>(Ch(2).output)), samples) << int{nr32};
-    }
 }
 
 TEST_F(SoundTest, NoiseIsHighOnEvenDrawsForAFixedSeed) {
