@@ -327,26 +327,6 @@ TEST_F(CpuTest, RequestsWakeAndAreServedAsTheirRulesSay) {
     }
 }
 
-// A game's main loop that waits for V-blank with one HALT, with an LCD STAT request (LYC 9) raised
-// every frame that it never enables and key presses raising the joypad request: the loop still
-// runs exactly once per frame.
-TEST_F(CpuTest, VblankLoopWithOneHaltRunsOncePerFrameWhateverOtherRequestsStand) {
-    Asm a(0x0150), vblank(0x0040);
-    a.ld(A, 0x40), a.ldh(reg::STAT, A), a.ld(A, 9), a.ldh(reg::LYC, A);
-    a.ld(A, irq::VBLANK), a.ldh(reg::IE, A);
-    a.label("loop"), a.ei(), a.halt(), a.inc(C), a.jr("loop");
-    vblank.inc(B), vblank.reti();
-    Load(a, &vblank);
-    gb.state.BC = 0;
-    u32 cycles = 0;
-    for (int frame = 0; frame < 60; ++frame) {
-        frame % 2 ? gb.ReleaseButton(KEY_A) : gb.PressButton(KEY_A);
-        for (const u32 end = cycles + 70224; cycles < end; cycles += gb.state.op_cycles) Run(1);
-    }
-    EXPECT_EQ(gb.state.BC, 60 << 8 | 60);
-    EXPECT_NE(gb.state.IF & irq::LCD_STAT, 0);
-}
-
 // ---- the timer ----
 
 // TAC bits 0-1 pick the period and bit 2 enables counting; a stopped timer keeps its prescaler.

@@ -261,7 +261,7 @@ TEST_P(LazyEquivalenceRandom, RunAlike) {
         const int config = static_cast<int>(seed % 4);
         const bool colour = config < 2;
         const SystemType system = config == 3 ? SYSTEM_GB : SYSTEM_CGB;
-        // The last program of each group ends its first pass on an undefined opcode.
+        // The last program of each group meets an undefined opcode in its first pass.
         const bool bad_end = i == 19;
         // Two of each group by the console's rules (the HALT bug's double step, the timer's
         // several counts in one step, the renderer's), which defer alike.

@@ -29,7 +29,8 @@ inline constexpr u16 kReadLog = 0xC020;
 class RandomProgram {
   public:
     // colour: a cartridge for the colour console (header byte 0x143 = 0x80). bad_end: the first
-    // pass through the blocks ends on an undefined opcode, which freezes the machine.
+    // pass through the blocks meets an undefined opcode after two blocks, which freezes the
+    // machine.
     RandomProgram(u32 seed, bool colour, bool bad_end = false)
         : rng_(seed), colour_(colour), bad_end_(bad_end) {}
 
@@ -81,8 +82,10 @@ class RandomProgram {
         Init(a);
         a.label("top");
         const int blocks = 12 + Pick(30);
-        for (int i = 0; i < blocks; ++i) Block(a);
-        if (bad_end_) a.db(0xD3);
+        for (int i = 0; i < blocks; ++i) {
+            if (bad_end_ && i == 2) a.db(0xD3);
+            Block(a);
+        }
         a.jp("top");
         for (int i = 0; i < kSubroutines; ++i) {
             a.label("sub" + std::to_string(i));
