@@ -1,7 +1,7 @@
 // The address map and the bank controllers; the 0xFF00 page (what each register write stores and
-// starts, what each read returns, the joypad and both DMAs); power-on reset; bounded file reads;
-// and a machine fed any state bytes. The test images fill every byte of bank n with n (byte 1
-// with n's high bits), so a read at 0x4000 names the bank that is mapped.
+// starts, what each read returns, the joypad and both DMAs); power-on reset; and bounded file
+// reads. The test images fill every byte of bank n with n (byte 1 with n's high bits), so a read
+// at 0x4000 names the bank that is mapped.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -109,31 +109,6 @@ TEST_F(Memory, BusWritesAndReadsReachTheirStorage) {
     }
 }
 
-TEST_F(Memory, HeaderDecodesControllerBoardAndSize) {
-    // Type and size bytes; controller, banks, and whether the board has RAM, battery and timer.
-    const std::tuple<u8, u8, u32, u32, bool, bool, bool> cases[] = {
-        {0x00, 0x00, MBC_ROMONLY, 2, false, false, false},
-        {0x03, 0x05, MBC_MBC1, 64, true, true, false},
-        {0x06, 0x01, MBC_MBC2, 4, false, true, false},
-        {0x0F, 0x07, MBC_MBC3, 256, false, true, true},
-        {0x10, 0x52, MBC_MBC3, 72, true, true, true},
-        {0x1E, 0x54, MBC_MBC5, 96, true, true, false},
-        {0x17, 0x53, MBC_MBC4, 80, true, true, false},
-        {0xFF, 0x08, MBC_HUC1, 2, true, true, false},
-        {0x20, 0xFF, MBC_UNKNOWN, 2, false, false, false}};
-    for (const auto& [type, size, kind, banks, ram, battery, timer] : cases) {
-        Open({.type = type, .size_code = size});
-        EXPECT_EQ(
-            std::tuple(gb->mbc_kind, gb->rom_banks, gb->cart_ram, gb->cart_battery, gb->cart_timer),
-            std::tuple(kind, banks, ram, battery, timer))
-            << "type " << int{type};
-    }
-    // A file too short for a header: its type byte would read as the 0xFF fill, a HuC1 board.
-    test::OpenImage(*gb, std::vector<u8>(0x100, 0x00));
-    EXPECT_EQ(std::tuple(gb->mbc_kind, gb->rom_banks, gb->cart_battery),
-              std::tuple(u32{MBC_UNKNOWN}, 2u, false));
-}
-
 TEST_F(Memory, ControllerRegistersSelectTheRomAndRamBanks) {
     using Writes = std::vector<std::pair<u16, u8>>;
     // Writes to the RAM enable range, and to every register of a cartridge without a controller
@@ -193,37 +168,6 @@ TEST_F(Memory, BanksPastTheEndOfTheFileKeepThePreviousBytes) {
 }
 
 // ---- the 0xFF00 page ----
-
-TEST_F(Memory, SoundRegistersDecodeIntoTheChannelRecords) {
-    Open({});
-    // Each row writes a register, then checks one field of one channel; rows run in order.
-    // NR10 0xF8 has no shift, so no sweep; NR22 step length 0 stops the envelope; NR44 holds no
-    // frequency bits and the noise channel has no duty.
-    using C = SoundChannel;
-    using namespace reg;
-    const std::tuple<u8, u8, int, u32 C::*, u32> rows[] = {
-        {NR10, 0x19, 0, &C::sweep_dir, 8},      {NR10, 0xF8, 0, &C::sweep_time, 15},
-        {NR10, 0xF8, 0, &C::sweep_on, 0},       {NR21, 0x7F, 1, &C::length_count, 1},
-        {NR21, 0x7F, 1, &C::duty, 1},           {NR22, 0xA8, 1, &C::env_on, 0},
-        {NR22, 0x53, 1, &C::env_period, 3},     {NR22, 0x53, 1, &C::env_on, 1},
-        {NR14, 0x87, 0, &C::length_on, 0},      {NR24, 0x44, 1, &C::freq_period, 1024 * 4},
-        {NR31, 0x00, 2, &C::length_count, 256}, {NR30, 0x00, 2, &C::ch_on, 0},
-        {NR41, 0xC0, 3, &C::length_count, 64},  {NR43, 0x27, 3, &C::freq_period, 192},
-        {NR43, 0xF8, 3, &C::noise_width, 8},    {NR43, 0xF8, 3, &C::freq_period, 0},
-        {NR44, 0x47, 3, &C::length_on, 0x40},   {NR44, 0x47, 3, &C::freq_hi, 0}};
-    for (const auto& [r, value, channel, field, expected] : rows) {
-        Write(r, value);
-        EXPECT_EQ(s.channels[channel].*field, expected) << std::hex << int{r} << "=" << int{value};
-    }
-    EXPECT_EQ(s.channels[1].output, 5);  // the last NR22 write, 0x53, set the level at once
-    Write(reg::NR50, 0x88);
-    EXPECT_EQ(std::tuple(s.so1_volume, s.so2_volume, s.so1_on, s.so2_on), std::tuple(0, 0, 1, 1));
-    for (int c = 0; c < 4; ++c) s.channels[c].ch_on = (c % 2 == 0) ? 1 : 0;
-    Write(reg::NR52, 0x00);
-    EXPECT_EQ(Read(reg::NR52), 0x05) << "switching off clears no channel";
-    Write(reg::NR52, 0xF0);
-    EXPECT_EQ(Read(reg::NR52), 0xF5);
-}
 
 TEST_F(Memory, P1ShowsTheSelectedKeyGroupAndEveryPressRequestsTheInterrupt) {
     Open({});
