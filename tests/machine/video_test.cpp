@@ -3,10 +3,8 @@
 //
 // The LCD is driven one step at a time with op_cycles set by the test: the mode sequence and its
 // cycle counts, LY and the coincidence flag, the V-blank and STAT interrupt requests, program
-// writes to STAT and LY and the frame-skip counter. The renderer's tests set registers in GbState
-// and bytes in video RAM and OAM directly, draw one line and read the frame buffer. Pixels are
-// shown as one letter per pixel: w white, l light grey, d dark grey, b black (the
-// cleared line is black too). With the identity palettes these are colour numbers 0-3.
+// writes to STAT and LY and the frame-skip counter. The renderer is held to a line drawn pixel by
+// pixel in the test, over random registers, video RAM and OAM.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +12,6 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -187,23 +184,21 @@ TEST_F(Lcd, FrameSkipPeriodDecidesWhichFramesAreDrawnAndFlagged) {
 
 // ---- the renderer ----
 
-constexpr u8 kLcdcDefault = 0x93;  // display, 0x8000 tile data, sprites and background on
-constexpr u8 kGreys[4] = {255, 192, 128, 0};  // the four shades, white first
-
-std::string Rep(char c, int n) {
-    return std::string(static_cast<std::size_t>(n), c);
-}
-
 // The line the renderer must draw, pixel by pixel: 176 pixels of blue, green, red and a tag, the
 // visible 160 at 8-167, the margins black with tag 0 where no tile or sprite reaches. The tag
 // holds the background's colour number (bits 0-1), the window's (bits 2-3) and, in colour mode,
 // the background tile's priority attribute (bit 7); sprites leave it alone and are tested
-// against it: colour 0 is transparent, the lowest OAM entry is on top, and a sprite behind the
-// background (or under a tile with priority, which shows only its colour 0 through) is hidden.
+// against it: colour 0 is transparent, and a sprite behind the background (or under a tile with
+// priority, which shows only its colour 0 through) is hidden. By the machine's own rules every
+// sprite on the line is drawn, the lowest OAM entry on top, and the window takes line LY - WY.
+// By the console's (exact_slice) the first ten entries on the line count, whatever their X; the
+// smaller X wins outside colour mode, and a winner's pixel hides the losers' also where the
+// background hides it; the window is drawn as background and counts only the lines it is drawn on;
+// without LCDC bit 0 outside colour mode the line is white.
 std::vector<u32> ReferenceLine(const TGBSYSF& gb) {
     const GbState& s = gb.state;
     const u8* vram = gb.memory.vram;
-    const bool cgb = s.CGB_MODE != 0;
+    const bool cgb = s.CGB_MODE != 0, exact = gb.exact_slice;
     const u32 ly = s.LY, lcdc = s.LCDC;
     auto colour = [](const u8* palette, u32 c) {
         return u32{palette[4 * c]} | palette[4 * c + 1] << 8 | palette[4 * c + 2] << 16;
@@ -220,91 +215,63 @@ std::vector<u32> ReferenceLine(const TGBSYSF& gb) {
         return colour(cgb ? s.cgb_bg_colors + (attr & 7) * 16 : s.bgp_colors, c) | tag << 24;
     };
     const bool colour_system = gb.IsColourSystem();
-    const bool bg_on = (lcdc & 0x01) || (colour_system && cgb);
-    const bool win_on = (lcdc & 0x20) && s.WX <= 166 && s.WY < 144 && s.WY <= ly &&
-                        !(!(lcdc & 0x01) && colour_system && !cgb);
+    const bool bg_on = (lcdc & 0x01) || ((colour_system || exact) && cgb);
+    const bool win_on = (lcdc & 0x20) && s.WX <= 166 && s.WY <= ly &&
+                        (exact ? bg_on : s.WY < 144 && !(!(lcdc & 0x01) && colour_system && !cgb));
+    const u32 win_line = exact ? (ly == 0 ? 0 : s.window_line) : ly - s.WY;
     const u32 fine = s.SCX & 7, height = (lcdc & 0x04) ? 16 : 8;
-    std::vector<u32> line(176, 0);
+    std::vector<u32> line(176, exact && !bg_on ? 0x00FFFFFF : 0);
     for (u32 x = 0; x < 176; ++x) {
         if (bg_on && x + fine >= 8 && x + fine < (fine ? 176u : 168u)) {
             line[x] = map_pixel(lcdc & 0x08, (x - 8 + s.SCX) & 255, (ly + s.SCY) & 255, 0);
         }
         if (win_on && x >= s.WX + 1u && x < s.WX + 1u + ((167 - s.WX) / 8 + 1) * 8) {
-            line[x] = map_pixel(lcdc & 0x40, x - s.WX - 1, ly - s.WY, 1) | (line[x] & 0xFF000000);
+            const u32 w = map_pixel(lcdc & 0x40, x - s.WX - 1, win_line, exact ? 0 : 1);
+            line[x] = exact ? w : w | (line[x] & 0xFF000000);
         }
     }
-    for (int i = 39; i >= 0 && (lcdc & 0x02); --i) {
-        const u8* e = gb.memory.oam_page + 4 * i;
+    // The sprites on the line, highest priority first.
+    std::vector<int> order;
+    for (int i = 0; i < 40; ++i) {
+        const u32 row = (ly + 16 - gb.memory.oam_page[4 * i]) & 255;
+        if (row < height && (!exact || order.size() < 10)) order.push_back(i);
+    }
+    const u8* oam = gb.memory.oam_page;
+    if (exact && !cgb) {
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int i, int j) { return oam[4 * i + 1] < oam[4 * j + 1]; });
+    }
+    const bool over_all = !(lcdc & 0x01) && (colour_system || exact) && cgb;
+    bool taken[176] = {};
+    for (std::size_t n = 0; n < order.size() && (lcdc & 0x02); ++n) {
+        const u8* e = oam + 4 * order[exact ? n : order.size() - 1 - n];
+        if (e[1] == 0 || e[1] >= 168) continue;
         u32 row = (ly + 16 - e[0]) & 255;
-        if (row >= height || e[1] == 0 || e[1] >= 168) continue;
         if (e[3] & 0x40) row = height - 1 - row;
         const u32 tile = height == 16 ? (e[2] & 0xFE) + row / 8 : e[2];
         const u8* data = vram + ((cgb && (e[3] & 0x08)) ? 0x2000 : 0) + tile * 16 + 2 * (row % 8);
         const u8* palette = cgb             ? s.cgb_obj_colors + (e[3] & 7) * 16
                             : (e[3] & 0x10) ? s.obp1_colors
                                             : s.obp0_colors;
-        for (u32 k = 0; k < 8; ++k) {
+        for (u32 x = e[1], k = 0; k < 8; ++k, ++x) {
             const u32 bit = (e[3] & 0x20) ? k : 7 - k;
             const u32 c = (data[0] >> bit & 1) | (data[1] >> bit & 1) << 1;
-            const u32 tag = line[e[1] + k] >> 24;
-            const bool visible = (!(lcdc & 0x01) && colour_system && cgb) ||
-                                 ((tag & 0x80) ? (tag & 3) == 0 : !(e[3] & 0x80) || tag == 0);
-            if (c != 0 && visible) line[e[1] + k] = colour(palette, c) | tag << 24;
+            if (c == 0 || (exact && taken[x])) continue;
+            taken[x] = true;
+            const u32 tag = line[x] >> 24;
+            if (over_all || ((tag & 0x80) ? (tag & 3) == 0 : !(e[3] & 0x80) || (tag & 0x7F) == 0)) {
+                line[x] = colour(palette, c) | tag << 24;
+            }
         }
     }
     return line;
 }
 
-class Renderer : public Lcd {
-  protected:
-    void SetUp() override {
-        Lcd::SetUp();  // colour system type, no cartridge: monochrome mode
-        s().LCDC = kLcdcDefault;
-        for (u8* p : {s().bgp_colors, s().obp0_colors, s().obp1_colors}) {
-            TGBSYSF::DecodeDmgPalette(0xE4, p);  // colour number n shows shade n
-        }
-    }
-
-    // Row `row` of the tile at `tile` (0x8000-0x97FF) in video RAM bank 0.
-    void TileRow(int tile, int row, u8 lo, u8 hi) {
-        u8* p = gb->memory.vram + (tile - 0x8000) + 2 * row;
-        p[0] = lo, p[1] = hi;
-    }
-    void SolidTile(int tile, int colour) {
-        for (int row = 0; row < 8; ++row) {
-            TileRow(tile, row, (colour & 1) ? 0xFF : 0, (colour & 2) ? 0xFF : 0);
-        }
-    }
-    void Map(int address, u8 tile) { gb->memory.vram[address - 0x8000] = tile; }
-    void Sprite(int i, u8 y, u8 x, u8 tile, u8 attr = 0) {
-        u8* e = gb->memory.oam_page + 4 * i;
-        e[0] = y, e[1] = x, e[2] = tile, e[3] = attr;
-    }
-    void Render(int ly) {
-        s().LY = static_cast<u8>(ly);
-        gb->RenderLine();
-    }
-    // Pixel x of the line drawn last: the visible 160 are pixels 8-167.
-    const u8* Pixel(int x) const {
-        return gb->memory.frame_buffer + gb->state.LY * kLineBytes + 4 * x;
-    }
-    // Pixels as one letter each: w white, l light grey, d dark grey, b black.
-    std::string Shades(int first, int count) const {
-        std::string out;
-        for (int x = first; x < first + count; ++x) {
-            const u8* p = Pixel(x);
-            const auto shade = std::find(kGreys, kGreys + 4, p[0]) - kGreys;
-            out += (p[1] == p[0] && p[2] == p[0]) ? "wldb?"[shade] : '?';
-        }
-        return out;
-    }
-};
-
 // Random registers, palettes, video RAM and OAM, every value of SCX, WX and sprite X among them,
 // and sprites and window edges crowded around the line: the line drawn is the reference line,
 // nothing else changes, and the shuffled rows (where the processor has a byte shuffle) draw the
 // same bytes as the portable code.
-TEST_F(Renderer, AnyRegistersDrawTheReferenceLineAndNothingElse) {
+TEST_F(Lcd, AnyRegistersDrawTheReferenceLineAndNothingElse) {
     const bool shuffle = TGBSYSF::ProcessorHasByteShuffle();
     std::mt19937 rng(4242);
     auto fill = [&](auto& bytes) {
@@ -323,7 +290,9 @@ TEST_F(Renderer, AnyRegistersDrawTheReferenceLineAndNothingElse) {
         s().WY = static_cast<u8>(rng() % 2 ? ly - rng() % 3 : rng() % 160);
         s().LCDC = static_cast<u8>(rng() | 0x80);
         s().CGB_MODE = static_cast<u8>(rng() % 3);
+        s().window_line = static_cast<u8>(rng() % 8);
         gb->system_type = rng() % 3;
+        gb->exact_slice = rng() % 3 == 0;
         fill(gb->memory.oam_page);
         for (int i = 0; i < 40; ++i) {
             u8* e = gb->memory.oam_page + 4 * i;
@@ -332,19 +301,24 @@ TEST_F(Renderer, AnyRegistersDrawTheReferenceLineAndNothingElse) {
         }
         std::memset(gb->memory.frame_buffer, 0xAB, sizeof gb->memory.frame_buffer);
         std::memcpy(snapshot.get(), &gb->memory, sizeof(GbMemory));
+        s().LY = static_cast<u8>(ly);
+        u8* const drawn_line = gb->memory.frame_buffer + ly * kLineBytes;
+        const std::vector<u32> reference = ReferenceLine(*gb);
+        const u8 window_line = s().window_line;
         gb->shuffle_rows = false;
-        Render(ly);
+        gb->RenderLine();
         std::vector<u32> drawn(176);
-        std::memcpy(drawn.data(), Pixel(0), kLineBytes);
-        ASSERT_EQ(drawn, ReferenceLine(*gb));
+        std::memcpy(drawn.data(), drawn_line, kLineBytes);
+        ASSERT_EQ(drawn, reference);
         // Put the drawn line into the snapshot: nothing else may differ.
-        std::memcpy(snapshot->frame_buffer + ly * kLineBytes, Pixel(0), kLineBytes);
+        std::memcpy(snapshot->frame_buffer + ly * kLineBytes, drawn_line, kLineBytes);
         ASSERT_EQ(std::memcmp(snapshot.get(), &gb->memory, sizeof(GbMemory)), 0);
         if (!shuffle) continue;
-        std::memcpy(portable.data(), Pixel(0), kLineBytes);
+        std::memcpy(portable.data(), drawn_line, kLineBytes);
         gb->shuffle_rows = true;
-        Render(ly);
-        ASSERT_EQ(std::memcmp(portable.data(), Pixel(0), kLineBytes), 0);
+        s().window_line = window_line;
+        gb->RenderLine();
+        ASSERT_EQ(std::memcmp(portable.data(), drawn_line, kLineBytes), 0);
     }
 }
 
@@ -375,64 +349,6 @@ TEST(Palettes, ColourDataWritesSetFiveBitComponentsTimesEightAndAutoIncrement) {
         EXPECT_EQ(std::vector<u8>(table + 4 * r.entry, table + 4 * r.entry + 4), r.bgrx)
             << int{r.index};
         EXPECT_EQ(index, r.next_index);
-    }
-}
-
-// ---- the console's rules (exact_slice) ----
-
-// Eleven objects on a line: the console draws the first ten in OAM order, one off screen (X 0)
-// among them, so object 10 is left out; the machine's own renderer draws them all.
-TEST_F(Renderer, ConsoleDrawsTenObjectsPerLineInOamOrder) {
-    SolidTile(0x8010, 3);
-    Sprite(0, 16, 0, 1);
-    for (int i = 1; i <= 10; ++i) Sprite(i, 16, static_cast<u8>(8 + 8 * i), 1);
-    for (const bool exact : {false, true}) {
-        gb->exact_slice = exact;
-        Render(0);
-        EXPECT_EQ(Shades(80, 16), Rep('b', 8) + Rep(exact ? 'w' : 'b', 8)) << exact;
-    }
-}
-
-// Object 0 at X 20 (colour 1) over object 1 at X 16 (colour 3): outside colour mode the console
-// puts the smaller X on top, in colour mode the lower index. The winner's pixel hides the loser's
-// also where the background hides the winner (behind a colour-2 background).
-TEST_F(Renderer, ConsoleOrdersOverlappingObjects) {
-    SolidTile(0x8010, 1);
-    SolidTile(0x8020, 3);
-    SolidTile(0x8030, 2);
-    for (int c = 0; c < 4; ++c) std::memset(s().cgb_obj_colors + 4 * c, kGreys[c], 3);
-    const struct {
-        bool exact, colour_mode, behind;
-        const char* want;
-    } cases[] = {{false, false, false, "l"},
-                 {true, false, false, "b"},
-                 {true, true, false, "l"},
-                 {true, false, true, "d"}};
-    for (const auto& c : cases) {
-        gb->exact_slice = c.exact;
-        s().CGB_MODE = c.colour_mode;
-        for (int column = 0; column < 32; ++column) Map(0x9800 + column, c.behind ? 3 : 0);
-        Sprite(0, 16, 20, 1);
-        Sprite(1, 16, 16, 2, c.behind ? 0x80 : 0);
-        Render(0);
-        EXPECT_EQ(Shades(20, 1), c.want) << c.exact << c.colour_mode << c.behind;
-    }
-}
-
-// The window on lines 0-1, off on 2-3, on again on line 4: the console's window goes on with its
-// own line 2 (colour 1); the machine's own takes LY - WY = 4 (colour 3).
-TEST_F(Renderer, ConsoleWindowCountsOnlyLinesWithTheWindow) {
-    TileRow(0x8010, 2, 0xFF, 0x00);
-    TileRow(0x8010, 4, 0xFF, 0xFF);
-    for (int column = 0; column < 32; ++column) Map(0x9C00 + column, 1);
-    s().WY = 0, s().WX = 7;
-    for (const bool exact : {false, true}) {
-        gb->exact_slice = exact;
-        for (int ly = 0; ly <= 4; ++ly) {
-            s().LCDC = (ly == 2 || ly == 3) ? kLcdcDefault : kLcdcDefault | 0x60;
-            Render(ly);
-        }
-        EXPECT_EQ(Shades(8, 1), exact ? "l" : "b") << exact;
     }
 }
 
