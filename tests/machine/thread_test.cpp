@@ -46,12 +46,9 @@ class CountingOutputs : public VideoPresenter, public SoundOutput {
         playing = true;
         if (clock) clock->Advance(ticks_per_slice);
     }
-    void StopSound() override {
-        stops.fetch_add(1);
-        playing = false;
-    }
+    void StopSound() override { playing = false; }
 
-    std::atomic<int> presents{0}, plays{0}, stops{0};
+    std::atomic<int> presents{0}, plays{0};
     std::atomic<bool> playing{false};
     FakeClock* clock = nullptr;
     std::uint64_t ticks_per_slice = 0;
@@ -202,15 +199,12 @@ class PacedPresenter : public VideoPresenter {
     const TGBSYSF& gb_;
 };
 
-struct PacingCase {
-    double display_hz;
-    u32 speed_restriction;
-    u32 refresh_ratio_index;
-    u32 speed;  // what the status bar shows, about
-};
-
 TEST(PacingTest, StatusBarSpeedFollowsDisplayRestrictionAndFrameSkip) {
-    const PacingCase cases[] = {
+    const struct {
+        double display_hz;
+        u32 speed_restriction, refresh_ratio_index;
+        u32 speed;  // what the status bar shows, about
+    } cases[] = {
         {60, 1, 1, 100},   // Normal: console time
         {144, 1, 1, 100},  // Normal on a fast display: still console time
         {144, 0, 1, 241},  // None: one console frame per refresh, 144 / 59.73
@@ -218,7 +212,7 @@ TEST(PacingTest, StatusBarSpeedFollowsDisplayRestrictionAndFrameSkip) {
         {60, 2, 1, 100},   // Double Speed, but the retrace allows no more than one per refresh
         {144, 2, 1, 200},  // Double Speed where the display allows it
     };
-    for (const PacingCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message()
                      << c.display_hz << " Hz, restriction " << c.speed_restriction << ", ratio "
                      << c.refresh_ratio_index);
