@@ -118,13 +118,11 @@ TEST_P(SpeedTest, RegisterWritesDriveTheTimersInConsoleTime) {
     const W rising_from_0 = {{NR22, 0x09}, {NR24, 0x87}};
     // The wave channel, period 32: sample 0 (9) after one period, sample 1 (12) after two, scaled
     // by NR32.
-    const W wave = {{WAVE_RAM, 0x9C}, {NR30, 0x80}, {NR33, 0xF0}, {NR34, 0x87}, {NR32, 0x20}};
-    const W wave_half = {{WAVE_RAM, 0x9C}, {NR30, 0x80}, {NR33, 0xF0}, {NR34, 0x87}, {NR32, 0x40}};
-    const W wave_quarter = {
-        {WAVE_RAM, 0x9C}, {NR30, 0x80}, {NR33, 0xF0}, {NR34, 0x87}, {NR32, 0x60}};
-    const W wave_muted = {{WAVE_RAM, 0x9C}, {NR30, 0x80}, {NR33, 0xF0}, {NR34, 0x87}, {NR32, 0x00}};
+    auto wave = [](u8 nr32) {
+        return W{{WAVE_RAM, 0x9C}, {NR30, 0x80}, {NR33, 0xF0}, {NR34, 0x87}, {NR32, nr32}};
+    };
     const struct {
-        const W& writes;
+        W writes;
         u32 cycles;
         int channel;
         u32 C::*field;
@@ -148,11 +146,11 @@ TEST_P(SpeedTest, RegisterWritesDriveTheTimersInConsoleTime) {
         {falling_by_3, 60 * 65536, 1, &C::env_volume, 0},
         {rising_from_0, 65536, 1, &C::env_volume, 1},
         {rising_from_0, 25 * 65536, 1, &C::env_volume, 15},
-        {wave, 32, 2, nullptr, 9},
-        {wave, 64, 2, nullptr, 12},
-        {wave_half, 64, 2, nullptr, 6},
-        {wave_quarter, 32, 2, nullptr, 2},
-        {wave_muted, 32, 2, nullptr, 0},
+        {wave(0x20), 32, 2, nullptr, 9},
+        {wave(0x20), 64, 2, nullptr, 12},
+        {wave(0x40), 64, 2, nullptr, 6},
+        {wave(0x60), 32, 2, nullptr, 2},
+        {wave(0x00), 32, 2, nullptr, 0},
     };
     for (const auto& r : rows) {
         SetUp();
