@@ -34,35 +34,27 @@ class RandomProgram {
     RandomProgram(u32 seed, bool colour, bool bad_end = false)
         : rng_(seed), colour_(colour), bad_end_(bad_end) {}
 
-    // The sound set-ups a program may start from (WithSound), each as register writes in order
-    // (register, value, register, value...), all routed to both terminals.
-    struct SoundSetUp {
-        const char* name;
-        std::vector<int> writes;
-    };
-    static const std::vector<SoundSetUp>& SoundSetUps() {
-        using namespace reg;
-        static const std::vector<SoundSetUp> kSetUps = {
-            {"sweep shortening to a period below a step's, envelopes rising; noise drawing at "
-             "every step, with a length and a falling envelope",
-             {NR10, 0x7C, NR12, 0x8F, NR14, 0x84, NR22, 0x8F, NR24, 0x84, NR41, 0x30, NR42, 0xF3,
-              NR43, 0x00, NR44, 0xC0}},
-            {"sweep lengthening past the frequency range, envelope falling; wave channel of a "
-             "period below a step's, with a length",
-             {NR10,         0x11, NR11, 0x80, NR12, 0xF1, NR13, 0xFF, NR14, 0x87, WAVE_RAM, 0x1F,
-              WAVE_RAM + 7, 0xE3, NR30, 0x80, NR31, 0xF0, NR32, 0x20, NR33, 0xFF, NR34,     0xC7}},
-            {"short lengths running out, envelopes up and down; steady noise",
-             {NR11, 0x3F, NR12, 0x19, NR14, 0xC7, NR21, 0x20, NR22, 0xF2, NR24, 0xC0, NR42, 0xA0,
-              NR43, 0x11, NR44, 0x80}},
-            {"a square of the shortest period; silent channels left on, and a muted wave",
-             {NR12, 0xF0, NR13, 0xFF, NR14, 0x87, NR22, 0x08, NR24, 0x80,
-              NR30, 0x80, NR32, 0x00, NR34, 0x80, NR42, 0x00, NR44, 0x80}},
-        };
-        return kSetUps;
-    }
-    // Starts the program with SoundSetUps()[index] instead of leaving the channels as reset.
+    // Starts the program from one of four sound set-ups (register writes in order: register,
+    // value, register, value...), all routed to both terminals, instead of the channels as reset.
     RandomProgram& WithSound(std::size_t index) {
-        sound_set_up_ = &SoundSetUps().at(index);
+        using namespace reg;
+        static const std::vector<int> kSetUps[] = {
+            // Sweep shortening to a period below a step's, envelopes rising; noise drawing at
+            // every step, with a length and a falling envelope.
+            {NR10, 0x7C, NR12, 0x8F, NR14, 0x84, NR22, 0x8F, NR24, 0x84, NR41, 0x30, NR42, 0xF3,
+             NR43, 0x00, NR44, 0xC0},
+            // Sweep lengthening past the frequency range, envelope falling; wave channel of a
+            // period below a step's, with a length.
+            {NR10,         0x11, NR11, 0x80, NR12, 0xF1, NR13, 0xFF, NR14, 0x87, WAVE_RAM, 0x1F,
+             WAVE_RAM + 7, 0xE3, NR30, 0x80, NR31, 0xF0, NR32, 0x20, NR33, 0xFF, NR34,     0xC7},
+            // Short lengths running out, envelopes up and down; steady noise.
+            {NR11, 0x3F, NR12, 0x19, NR14, 0xC7, NR21, 0x20, NR22, 0xF2, NR24, 0xC0, NR42, 0xA0,
+             NR43, 0x11, NR44, 0x80},
+            // A square of the shortest period; silent channels left on, and a muted wave.
+            {NR12, 0xF0, NR13, 0xFF, NR14, 0x87, NR22, 0x08, NR24, 0x80,
+             NR30, 0x80, NR32, 0x00, NR34, 0x80, NR42, 0x00, NR44, 0x80},
+        };
+        sound_set_up_ = &kSetUps[index % 4];
         return *this;
     }
 
@@ -180,7 +172,7 @@ class RandomProgram {
         Out(a, reg::NR52, 0x80), Out(a, reg::NR50, 0x77), Out(a, reg::NR51, Byte());
         if (sound_set_up_ != nullptr) {
             Out(a, reg::NR51, 0xFF);
-            const std::vector<int>& w = sound_set_up_->writes;
+            const std::vector<int>& w = *sound_set_up_;
             for (std::size_t i = 0; i + 1 < w.size(); i += 2) Out(a, w[i], w[i + 1]);
         }
         Out(a, reg::IE, Pick(32));
@@ -357,7 +349,7 @@ class RandomProgram {
     bool colour_;
     bool bad_end_;
     int labels_ = 0;
-    const SoundSetUp* sound_set_up_ = nullptr;
+    const std::vector<int>* sound_set_up_ = nullptr;
 };
 
 }  // namespace kivo::test
