@@ -51,14 +51,6 @@ class SoundTest : public ::testing::Test {
     void StopAll() {
         for (int n = 0; n < 4; ++n) gb->StopChannel(n);
     }
-    u8 HighestLevelOver(int n, int steps) {
-        u8 top = 0;
-        for (int i = 0; i < steps; ++i) {
-            Step(4);
-            top = std::max(top, Ch(n).output);
-        }
-        return top;
-    }
     // Runs `cycles` of console time (cycles of the normal-speed clock) in 4-cycle steps, and
     // counts how often the channel's level changes.
     int RunConsole(u32 cycles, int n = 0) {
@@ -71,19 +63,10 @@ class SoundTest : public ::testing::Test {
         }
         return changes;
     }
-    u32 FramesMixed() const { return out.BlockCount() * kBlockFrames + gb->state.snd_buffer_fill; }
 
     std::unique_ptr<TGBSYSF> gb = std::make_unique<TGBSYSF>();
     RecordingSoundOutput out;
 };
-
-// A frame backlog keeps at most one frame: the mixer writes one at most per step.
-TEST_F(SoundTest, FramesComeOneAtMostPerStep) {
-    gb->state.snd_rate_acc = 3 * 0x400000;
-    Step(4);
-    EXPECT_EQ(gb->state.snd_buffer_fill, 1);
-    EXPECT_LE(gb->state.snd_rate_acc, 0x400000);
-}
 
 // ---- console time at either processor speed ----
 
@@ -101,90 +84,85 @@ class SpeedTest : public SoundTest, public ::testing::WithParamInterface<u8> {
 TEST_P(SpeedTest, FramesAndTonesKeepTheirRate) {
     // Square 1, frequency register 0x400: a period of 8 x 4096 cycles, 128 Hz, two level
     // changes per period (the last one falls just after the second).
-    Writes({{reg::NR51, 0xFF},
-            {reg::NR11, 0x80},
-            {reg::NR12, 0xF0},
-            {reg::NR13, 0},
-            {reg::NR14, 0x84}});
+    Writes({{reg::NR51, 0xFF}, {reg::NR11, 0x80}, {reg::NR12, 0xF0}});
+    Writes({{reg::NR13, 0}, {reg::NR14, 0x84}});
     // A speed switch in the middle of the note changes nothing that can be heard.
     int changes = RunConsole(kConsoleSecond / 2);
     gb->state.CGB_double_speed ^= 1;
     changes += RunConsole(kConsoleSecond / 2);
     EXPECT_EQ(changes, 2 * 128 - 1);
-    EXPECT_EQ(FramesMixed(), 22050u);
-    gb->state.CGB_double_speed = GetParam();
-    StopAll();
-
-    // The wave channel at 8192 samples per second, alternating 15 and 0.
-    for (int i = 0; i < 16; ++i) Write(static_cast<u8>(reg::WAVE_RAM + i), 0xF0);
-    Writes({{reg::NR30, 0x80}, {reg::NR32, 0x20}, {reg::NR33, 0x00}, {reg::NR34, 0x87}});
-    EXPECT_EQ(RunConsole(kConsoleSecond / 4, 2), 8192 / 4);
-    StopAll();
+    EXPECT_EQ(out.BlockCount() * kBlockFrames + gb->state.snd_buffer_fill, 22050u);
 
     // Noise at 65536 draws per second from the same seed: the same draws at either speed, so the
     // same count of changes (that of seed 1).
-    gb->state.CGB_double_speed = 0;
-    gb->HardReset();
-    gb->state.CGB_double_speed = GetParam();
-    StopAll();
+    SetUp();
     Writes({{reg::NR42, 0xF0}, {reg::NR43, 0x21}, {reg::NR44, 0x80}});
     EXPECT_EQ(RunConsole(kConsoleSecond / 8, 3), 4154);
 }
 
-TEST_P(SpeedTest, LengthEnvelopeAndSweepTicksKeepConsoleTime) {
-    Write(reg::NR11, 0x00);  // 64 length ticks of 16384 cycles
-    Write(reg::NR12, 0xF1);  // 15, falling one step per envelope tick
-    Write(reg::NR13, 0x00);
-    Write(reg::NR10, 0x11);  // one sweep tick: period + period / 2
-    Write(reg::NR14, 0xC7);  // period 1024, length on
-    RunConsole(32768 - 4);
-    EXPECT_EQ(Ch(0).freq_period, 1024u);
-    RunConsole(4);
-    EXPECT_EQ(Ch(0).freq_period, 1536u);
-    Write(reg::NR10, 0x00);
-
-    RunConsole(64 * 16384 - 32768 - 4);
-    EXPECT_EQ(Ch(0).ch_on, 1u);
-    EXPECT_EQ(Ch(0).env_volume, 15u - 64 * 16384 / 65536 + 1);
-    RunConsole(4);
-    EXPECT_EQ(Ch(0).ch_on, 0u);
-
-    Write(reg::NR14, 0x87);  // again, without the length: the envelope fades out
-    RunConsole(15 * 65536 - 4);
-    EXPECT_EQ(Ch(0).env_volume, 1u);
-    RunConsole(4);
-    EXPECT_EQ(Ch(0).env_volume, 0u);
+// Each row starts from a power-on reset with every channel stopped, writes registers, runs the
+// given console cycles and reads one value of one channel (the level it sounds when no field is
+// named): the sweep, length, envelope and waveform timers in console time at either speed.
+TEST_P(SpeedTest, RegisterWritesDriveTheTimersInConsoleTime) {
+    using C = SoundChannel;
+    using W = std::vector<std::pair<u8, u8>>;
+    using namespace reg;
+    const W sweep_up = {{NR13, 0}, {NR10, 0x11}, {NR14, 0x87}};  // period 1024, + 1024 / 2
+    const W sweep_down = {{NR13, 0}, {NR14, 0x87}, {NR10, 0x19}};
+    const W sweep_every_second_tick = {{NR13, 0}, {NR14, 0x87}, {NR10, 0x29}};
+    const W length = {{NR11, 0x00}, {NR12, 0xF1}, {NR14, 0xC7}};  // 64 ticks of 16384 cycles
+    const W falling = {{NR12, 0xF1}, {NR14, 0x87}};               // 15, one step per 65536 cycles
+    const W wave_length = {{NR30, 0x80}, {NR31, 0x00}, {NR34, 0xC0}};   // 256 ticks
+    const W noise_length = {{NR41, 0xC0}, {NR42, 0xF0}, {NR44, 0xC0}};  // 64 ticks
+    const W falling_by_3 = {{NR22, 0xF3}, {NR24, 0x87}};
+    const W rising_from_0 = {{NR22, 0x09}, {NR24, 0x87}};
+    // The wave channel, period 32: sample 0 (9) after one period, sample 1 (12) after two, scaled
+    // by NR32.
+    auto wave = [](u8 nr32) {
+        return W{{WAVE_RAM, 0x9C}, {NR30, 0x80}, {NR33, 0xF0}, {NR34, 0x87}, {NR32, nr32}};
+    };
+    const struct {
+        W writes;
+        u32 cycles;
+        int channel;
+        u32 C::*field;
+        u32 want;
+    } rows[] = {
+        {sweep_up, 32768 - 4, 0, &C::freq_period, 1024},
+        {sweep_up, 32768, 0, &C::freq_period, 1536},
+        {sweep_down, 32768, 0, &C::freq_period, 512},
+        {sweep_every_second_tick, 32768, 0, &C::freq_period, 1024},
+        {sweep_every_second_tick, 65536, 0, &C::freq_period, 512},
+        {length, 64 * 16384 - 4, 0, &C::ch_on, 1},
+        {length, 64 * 16384, 0, &C::ch_on, 0},
+        {wave_length, 256 * 16384 - 4, 2, &C::ch_on, 1},
+        {wave_length, 256 * 16384, 2, &C::ch_on, 0},
+        {noise_length, 64 * 16384 - 4, 3, &C::ch_on, 1},
+        {noise_length, 64 * 16384, 3, &C::ch_on, 0},
+        {falling, 15 * 65536 - 4, 0, &C::env_volume, 1},
+        {falling, 15 * 65536, 0, &C::env_volume, 0},
+        {falling_by_3, 3 * 65536 - 4, 1, &C::env_volume, 15},
+        {falling_by_3, 3 * 65536, 1, &C::env_volume, 14},
+        {falling_by_3, 60 * 65536, 1, &C::env_volume, 0},
+        {rising_from_0, 65536, 1, &C::env_volume, 1},
+        {rising_from_0, 25 * 65536, 1, &C::env_volume, 15},
+        {wave(0x20), 32, 2, nullptr, 9},
+        {wave(0x20), 64, 2, nullptr, 12},
+        {wave(0x40), 64, 2, nullptr, 6},
+        {wave(0x60), 32, 2, nullptr, 2},
+        {wave(0x00), 32, 2, nullptr, 0},
+    };
+    for (const auto& r : rows) {
+        SetUp();
+        for (const auto& [at, value] : r.writes) Write(at, value);
+        RunConsole(r.cycles);
+        const SoundChannel& ch = Ch(r.channel);
+        EXPECT_EQ(r.field ? ch.*r.field : ch.output, r.want)
+            << "row " << (&r - rows) << " after " << r.cycles << " cycles";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(NormalAndDoubleSpeed, SpeedTest, ::testing::Values(0, 1));
-
-// ---- sweep and envelope ----
-
-// With bit 3 set the sweep shortens the period; a sweep time of 2 steps every second tick.
-TEST_F(SoundTest, SweepShortensThePeriodWithBit3SetEverySweepTimeTicks) {
-    Writes({{reg::NR13, 0x00}, {reg::NR14, 0x87}, {reg::NR10, 0x19}});  // period 1024
-    Run(32768);
-    EXPECT_EQ(Ch(0).freq_period, 512u);
-    Write(reg::NR10, 0x29);
-    Run(32768);
-    EXPECT_EQ(Ch(0).freq_period, 512u);
-    Run(32768);
-    EXPECT_EQ(Ch(0).freq_period, 256u);
-}
-
-// The envelope steps once every NRx2 period ticks of 64 Hz, and the square sounds its volume.
-// Initial volume 0 rising (0x09) fades in and holds at full volume instead of staying silent.
-TEST_F(SoundTest, EnvelopeStepsOnceEveryPeriodTicksAndTheSquareSoundsItsVolume) {
-    const std::tuple<u8, int, u8> cases[] = {{0xF3, 0, 15},         {0xF3, 3 * 65536 - 64, 15},
-                                             {0xF3, 3 * 65536, 14}, {0xF3, 6 * 65536, 13},
-                                             {0xF3, 60 * 65536, 0}, {0x09, 0, 0},
-                                             {0x09, 65536, 1},      {0x09, 25 * 65536, 15}};
-    for (const auto& [nr22, cycles, level] : cases) {
-        Writes({{reg::NR21, 0x80}, {reg::NR22, nr22}, {reg::NR23, 0xFF}, {reg::NR24, 0x87}});
-        Run(static_cast<u32>(cycles));
-        EXPECT_EQ(HighestLevelOver(1, 8), level) << int{nr22} << " after " << cycles;
-    }
-}
 
 // ---- mixing ----
 
@@ -216,11 +194,8 @@ TEST_F(SoundTest, MixerAddsEachRoutedChannelScaledByItsTerminalVolume) {
 TEST_F(SoundTest, MutedChannelsRunOnAndSoundOffFreezesEveryChannel) {
     StopAll();
     gb->sound_select_CH2 = false;
-    Writes({{reg::NR51, 0x02},
-            {reg::NR21, 0},
-            {reg::NR22, 0xF0},
-            {reg::NR23, 0xFF},
-            {reg::NR24, 0xC7}});
+    Writes({{reg::NR51, 0x02}, {reg::NR21, 0}, {reg::NR22, 0xF0}});
+    Writes({{reg::NR23, 0xFF}, {reg::NR24, 0xC7}});
     for (int i = 0; i < 200; ++i) EXPECT_EQ(NextFrame(), std::pair(0, 0));
     EXPECT_LT(Ch(1).length_count, 64u);
     gb->sound_select_CH2 = true;
@@ -266,19 +241,6 @@ TEST_F(SoundTest, TriggerRestartsWaveformAndEnvelopeButKeepsPeriodAndOtherCounte
     EXPECT_EQ(Ch(2).wave_pos, 0);
 }
 
-TEST_F(SoundTest, WaveChannelPlaysHighNibbleFirstScaledByNr32) {
-    Writes({{reg::WAVE_RAM, 0x9C}, {reg::NR30, 0x80}, {reg::NR33, 0xF0}, {reg::NR34, 0x87}});
-    const std::pair<u8, std::pair<int, int>> cases[] = {
-        {0x20, {9, 12}}, {0x40, {4, 6}}, {0x60, {2, 3}}, {0x00, {0, 0}}};
-    for (const auto& [nr32, samples] : cases) {
-        Writes({{reg::NR32, nr32}, {reg::NR30, 0x80}});  // back to sample 0
-        Step(32);
-        const int first = Ch(2).output;
-        Step(32);
-        EXPECT_EQ(std::pair(first, static_cast<int>(Ch(2).output)), samples) << int{nr32};
-    }
-}
-
 TEST_F(SoundTest, NoiseIsHighOnEvenDrawsForAFixedSeed) {
     Writes({{reg::NR42, 0xF0}, {reg::NR43, 0x00}, {reg::NR44, 0x80}});  // a draw every step
     gb->noise_rng = 12345;
@@ -290,8 +252,13 @@ TEST_F(SoundTest, NoiseIsHighOnEvenDrawsForAFixedSeed) {
     }
 }
 
-// Tiny periods leave no backlog: a longer period takes effect at once.
-TEST_F(SoundTest, AccumulatorsStayBoundedUnderTinyPeriods) {
+// Tiny periods leave no backlog: a longer period takes effect at once. Likewise the mixer writes
+// one frame at most per step, whatever backlog its accumulator holds.
+TEST_F(SoundTest, AccumulatorsStayBoundedUnderTinyPeriodsAndFramesComeOneAtMostPerStep) {
+    gb->state.snd_rate_acc = 3 * 0x400000;
+    Step(4);
+    EXPECT_EQ(gb->state.snd_buffer_fill, 1);
+    EXPECT_LE(gb->state.snd_rate_acc, 0x400000);
     Writes({{reg::NR13, 0xFF}, {reg::NR14, 0x87}, {reg::NR43, 0x00}, {reg::NR44, 0x80}});
     for (int i = 0; i < 1000000; ++i) Step(24);
     EXPECT_LE(Ch(0).freq_cycles, 4u);

@@ -5,9 +5,9 @@
 // interrupt handler sets, LCD and sound register writes, OAM and video DMA, speed switches.
 //
 // Memory use of the programs: the stack in high RAM (0xFFFE down), handler counters at
-// 0xC000-0xC00F, the handlers' flag at 0xC010, a log of register reads at 0xC020-0xC0FF, DMA
-// source bytes at 0xC100-0xC2FF, scratch at 0xC300-0xC3FF. Work RAM bank 0 only, so that SVBK
-// writes move nothing the program relies on.
+// 0xC000-0xC00F, the handlers' two flags at 0xC010-0xC011, a log of register reads at
+// 0xC020-0xC0FF, DMA source bytes at 0xC100-0xC2FF, scratch at 0xC300-0xC3FF. Work RAM bank 0 only,
+// so that SVBK writes move nothing the program relies on.
 #pragma once
 
 #include <cstdint>
@@ -23,57 +23,38 @@
 namespace kivo::test {
 
 inline constexpr u16 kHandlerCounters = 0xC000;  // one byte per interrupt, counted by its handler
-inline constexpr u16 kHandlerFlag = 0xC010;      // set to 1 by every handler
+inline constexpr u16 kHandlerFlag = 0xC010;      // two flags, both set to 1 by every handler
 inline constexpr u16 kReadLog = 0xC020;
 
 class RandomProgram {
   public:
     // colour: a cartridge for the colour console (header byte 0x143 = 0x80). bad_end: the first
-    // pass through the blocks ends on an undefined opcode, which freezes the machine.
+    // pass through the blocks meets an undefined opcode after two blocks, which freezes the
+    // machine.
     RandomProgram(u32 seed, bool colour, bool bad_end = false)
         : rng_(seed), colour_(colour), bad_end_(bad_end) {}
 
-    // The sound set-ups a program may start from (WithSound), each as register writes in order,
-    // all routed to both terminals.
-    struct SoundSetUp {
-        const char* name;
-        std::vector<std::pair<int, int>> writes;
-    };
-    static const std::vector<SoundSetUp>& SoundSetUps() {
-        using namespace reg;
-        static const std::vector<SoundSetUp> kSetUps = {
-            {"sweep shortening to a period below a step's, envelopes rising",
-             {{NR10, 0x7C}, {NR12, 0x8F}, {NR14, 0x84}, {NR22, 0x8F}, {NR24, 0x84}}},
-            {"sweep lengthening past the frequency range, envelope falling",
-             {{NR10, 0x11}, {NR11, 0x80}, {NR12, 0xF1}, {NR13, 0xFF}, {NR14, 0x87}}},
-            {"short lengths running out, envelopes up and down",
-             {{NR11, 0x3F}, {NR12, 0x19}, {NR14, 0xC7}, {NR21, 0x20}, {NR22, 0xF2}, {NR24, 0xC0}}},
-            {"wave channel of a period below a step's, with a length",
-             {{WAVE_RAM, 0x1F},
-              {WAVE_RAM + 7, 0xE3},
-              {NR30, 0x80},
-              {NR31, 0xF0},
-              {NR32, 0x20},
-              {NR33, 0xFF},
-              {NR34, 0xC7}}},
-            {"noise drawing at every step, with a length and a falling envelope",
-             {{NR41, 0x30}, {NR42, 0xF3}, {NR43, 0x00}, {NR44, 0xC0}}},
-            {"steady noise and a square of the shortest period",
-             {{NR42, 0xA0}, {NR43, 0x11}, {NR44, 0x80}, {NR22, 0xF0}, {NR23, 0xFF}, {NR24, 0x87}}},
-            {"silent channels left on, and a muted wave",
-             {{NR12, 0x08},
-              {NR14, 0x80},
-              {NR22, 0x00},
-              {NR24, 0x80},
-              {NR30, 0x80},
-              {NR32, 0x00},
-              {NR34, 0x80}}},
-        };
-        return kSetUps;
-    }
-    // Starts the program with SoundSetUps()[index] instead of leaving the channels as reset.
+    // Starts the program from one of four sound set-ups (register writes in order: register,
+    // value, register, value...), all routed to both terminals, instead of the channels as reset.
     RandomProgram& WithSound(std::size_t index) {
-        sound_set_up_ = &SoundSetUps().at(index);
+        using namespace reg;
+        static const std::vector<int> kSetUps[] = {
+            // Sweep shortening to a period below a step's, envelopes rising; noise drawing at
+            // every step, with a length and a falling envelope.
+            {NR10, 0x7C, NR12, 0x8F, NR14, 0x84, NR22, 0x8F, NR24, 0x84, NR41, 0x30, NR42, 0xF3,
+             NR43, 0x00, NR44, 0xC0},
+            // Sweep lengthening past the frequency range, envelope falling; wave channel of a
+            // period below a step's, with a length.
+            {NR10,         0x11, NR11, 0x80, NR12, 0xF1, NR13, 0xFF, NR14, 0x87, WAVE_RAM, 0x1F,
+             WAVE_RAM + 7, 0xE3, NR30, 0x80, NR31, 0xF0, NR32, 0x20, NR33, 0xFF, NR34,     0xC7},
+            // Short lengths running out, envelopes up and down; steady noise.
+            {NR11, 0x3F, NR12, 0x19, NR14, 0xC7, NR21, 0x20, NR22, 0xF2, NR24, 0xC0, NR42, 0xA0,
+             NR43, 0x11, NR44, 0x80},
+            // A square of the shortest period; silent channels left on, and a muted wave.
+            {NR12, 0xF0, NR13, 0xFF, NR14, 0x87, NR22, 0x08, NR24, 0x80,
+             NR30, 0x80, NR32, 0x00, NR34, 0x80, NR42, 0x00, NR44, 0x80},
+        };
+        sound_set_up_ = &kSetUps[index % 4];
         return *this;
     }
 
@@ -93,8 +74,10 @@ class RandomProgram {
         Init(a);
         a.label("top");
         const int blocks = 12 + Pick(30);
-        for (int i = 0; i < blocks; ++i) Block(a);
-        if (bad_end_) a.db(0xD3);
+        for (int i = 0; i < blocks; ++i) {
+            if (bad_end_ && i == 2) a.db(0xD3);
+            Block(a);
+        }
         a.jp("top");
         for (int i = 0; i < kSubroutines; ++i) {
             a.label("sub" + std::to_string(i));
@@ -103,6 +86,7 @@ class RandomProgram {
             Alu(a, Pick(3));
             a.ret();
         }
+        a.label("wait_hl"), a.ld(A, Mem(HL)), a.or_(A), a.jr(Z, "wait_hl"), a.ret();
         PlaceInRom(rom, a);
         return rom;
     }
@@ -157,7 +141,7 @@ class RandomProgram {
                 default: a.ldh(A, reg::STAT), LogA(a); break;
             }
         }
-        a.ld(A, 1), a.ld(Mem(kHandlerFlag), A);
+        a.ld(A, 1), a.ld(Mem(kHandlerFlag), A), a.ld(Mem(kHandlerFlag + 1), A);
         a.pop(HL), a.pop(AF);
         if (Chance(80)) {
             a.reti();
@@ -188,7 +172,8 @@ class RandomProgram {
         Out(a, reg::NR52, 0x80), Out(a, reg::NR50, 0x77), Out(a, reg::NR51, Byte());
         if (sound_set_up_ != nullptr) {
             Out(a, reg::NR51, 0xFF);
-            for (const auto& [r, value] : sound_set_up_->writes) Out(a, r, value);
+            const std::vector<int>& w = *sound_set_up_;
+            for (std::size_t i = 0; i + 1 < w.size(); i += 2) Out(a, w[i], w[i + 1]);
         }
         Out(a, reg::IE, Pick(32));
         if (Chance(50)) Out(a, reg::TAC, Pick(8));
@@ -218,8 +203,18 @@ class RandomProgram {
     void Block(gbasm::Asm& a) {
         using namespace gbasm;
         const int kind = Pick(100);
-        if (kind < 14) {
+        if (kind < 10) {
             Alu(a, 2 + Pick(8));
+        } else if (kind < 14) {
+            // A delay loop a lazy machine counts down at once, on any register, with C set or
+            // clear, from counts that cross the half-carry boundaries or wrap from 0; F goes to
+            // the log.
+            static constexpr R8 kRegs[] = {A, B, C, D, E, H, L};
+            const R8 r = kRegs[Pick(7)];
+            const std::string loop = Fresh("delay");
+            a.ld(r, Chance(50) ? Byte() : 0x10 * Pick(4) + Pick(2));
+            if (Chance(50)) a.scf();
+            a.label(loop), a.dec(r), a.jr(NZ, loop), a.push(AF), a.pop(DE), a.ld(A, E), LogA(a);
         } else if (kind < 20) {
             a.call("sub" + std::to_string(Pick(kSubroutines)));
         } else if (kind < 30) {
@@ -245,11 +240,17 @@ class RandomProgram {
             if (Chance(50)) a.cp(Pick(4));
             a.jr(NZ, loop);
         } else if (kind < 52) {
-            // Waits with interrupts on for the flag a handler sets.
-            const std::string loop = Fresh("flag");
+            // Waits with interrupts on for one of the flags the handlers set: inline, or in one
+            // routine called with either flag's address, which a skipped loop must read afresh.
+            const int flag = kHandlerFlag + Pick(2);
             EnableIrq(a, ArmSource(a));
-            a.xor_(A), a.ld(Mem(kHandlerFlag), A), a.ei();
-            a.label(loop), a.ld(A, Mem(kHandlerFlag)), a.or_(A), a.jr(Z, loop);
+            a.xor_(A), a.ld(Mem(flag), A), a.ei();
+            if (Chance(50)) {
+                a.ld(HL, flag), a.call("wait_hl");
+            } else {
+                const std::string loop = Fresh("flag");
+                a.label(loop), a.ld(A, Mem(flag)), a.or_(A), a.jr(Z, loop);
+            }
         } else if (kind < 64) {
             // HALT with a source armed, with interrupts on or off; with them off the request
             // stays standing, or is cleared after the wake.
@@ -262,7 +263,12 @@ class RandomProgram {
             }
             if (Chance(30)) a.nop();
         } else if (kind < 66) {
-            // HALT on whatever IE and IME hold: may sleep for good, which must cost nothing.
+            // HALT on whatever IE and IME hold, or until a button press from outside wakes it:
+            // may sleep for good, which must cost nothing.
+            if (Chance(50)) {
+                Out(a, reg::IE, irq::JOYPAD);
+                Chance(50) ? a.ei() : a.di();
+            }
             a.halt();
         } else if (kind < 74) {
             // The LCD's registers, the LCD off and on again, LY restarted.
@@ -343,94 +349,7 @@ class RandomProgram {
     bool colour_;
     bool bad_end_;
     int labels_ = 0;
-    const SoundSetUp* sound_set_up_ = nullptr;
+    const std::vector<int>* sound_set_up_ = nullptr;
 };
-
-// An interrupt vector that counts its calls in the byte at `counter`, keeping every register.
-inline void PlaceCountingVector(std::vector<u8>& rom, u16 origin, u16 counter) {
-    using namespace gbasm;
-    Asm v(origin);
-    v.push(AF), v.ld(A, Mem(counter)), v.inc(A), v.ld(Mem(counter), A), v.pop(AF), v.reti();
-    PlaceInRom(rom, v);
-}
-
-// A program that sleeps in HALT until a button press (the joypad interrupt alone in IE), counts
-// the presses at kHandlerCounters + 4, and sleeps again. with_ime: woken through the handler;
-// without, HALT simply ends and the program clears IF itself.
-inline std::vector<u8> JoypadWaitRom(bool with_ime) {
-    using namespace gbasm;
-    std::vector<u8> rom = MakeRom({.cgb_flag = 0x80});
-    PlaceCountingVector(rom, 0x0060, kHandlerCounters + 4);
-    Asm a(0x0150);
-    a.di(), a.ld(SP, 0xFFFE), a.xor_(A), a.ld(Mem(kHandlerCounters + 4), A);
-    a.ldh(reg::IF, A), a.ld(A, irq::JOYPAD), a.ldh(reg::IE, A), a.ld(A, 0x80), a.ldh(reg::NR52, A);
-    a.label("sleep");
-    if (with_ime) {
-        a.ei(), a.halt();
-    } else {
-        a.halt(), a.xor_(A), a.ldh(reg::IF, A), a.ld(HL, kHandlerCounters + 4), a.inc(Mem(HL));
-    }
-    // Reads the buttons, then a little work before sleeping again.
-    a.ld(A, 0x10), a.ldh(reg::P1, A), a.ldh(A, reg::P1), a.ld(Mem(kReadLog), A);
-    a.ld(A, 0x20), a.ldh(reg::P1, A), a.ldh(A, reg::P1), a.ld(Mem(kReadLog + 1), A);
-    a.ld(A, 0xF3), a.ldh(reg::NR12, A), a.ld(A, 0x87), a.ldh(reg::NR14, A);
-    a.jr("sleep");
-    PlaceInRom(rom, a);
-    return rom;
-}
-
-// One wait routine, `wait until (HL) != 0`, called in turn with two flags that the timer's
-// handler sets on alternate interrupts. The loop is the same code at the same place each time,
-// with another pointer: a skip must follow the flag the loop reads now.
-inline std::vector<u8> TwoFlagWaitRom() {
-    using namespace gbasm;
-    std::vector<u8> rom = MakeRom({.cgb_flag = 0x80});
-    constexpr u16 kFirst = kHandlerFlag + 1, kSecond = kHandlerFlag + 2;
-    Asm vector(0x0050);
-    vector.push(AF), vector.push(HL), vector.ld(HL, kHandlerCounters + 2), vector.inc(Mem(HL));
-    vector.ld(A, Mem(HL)), vector.and_(1), vector.ld(A, 1), vector.jr(Z, "even");
-    vector.ld(Mem(kFirst), A), vector.jr("done");
-    vector.label("even"), vector.ld(Mem(kSecond), A);
-    vector.label("done"), vector.pop(HL), vector.pop(AF), vector.reti();
-    PlaceInRom(rom, vector);
-    Asm a(0x0150);
-    a.di(), a.ld(SP, 0xDFF0), a.xor_(A), a.ld(Mem(kHandlerCounters + 2), A);
-    a.ldh(reg::IF, A), a.ld(A, irq::TIMER), a.ldh(reg::IE, A);
-    a.ld(A, 0x07), a.ldh(reg::TAC, A), a.ei();  // a timer interrupt every 256 x 256 cycles
-    a.label("main");
-    a.xor_(A), a.ld(Mem(kFirst), A), a.ld(HL, kFirst), a.call("wait");
-    a.xor_(A), a.ld(Mem(kSecond), A), a.ld(HL, kSecond), a.call("wait");
-    a.jr("main");
-    a.label("wait"), a.ld(A, Mem(HL)), a.or_(A), a.jr(Z, "wait"), a.ret();
-    PlaceInRom(rom, a);
-    return rom;
-}
-
-// Delay loops, `DEC r` then `JR NZ` back to it, on every register with counts that cross the
-// half-carry boundaries and wrap from 0, under timer and V-blank interrupts whose handlers keep
-// AF. After each loop F goes to work RAM, so a wrong F shows in memory as well as in GbState.
-inline std::vector<u8> DelayLoopRom() {
-    using namespace gbasm;
-    std::vector<u8> rom = MakeRom({.cgb_flag = 0x80});
-    PlaceCountingVector(rom, 0x0040, kHandlerCounters);
-    PlaceCountingVector(rom, 0x0050, kHandlerCounters + 2);
-    Asm a(0x0150);
-    a.di(), a.ld(SP, 0xDFF0), a.xor_(A), a.ldh(reg::IF, A);
-    a.ld(A, irq::TIMER | irq::VBLANK), a.ldh(reg::IE, A), a.ld(A, 0x06), a.ldh(reg::TAC, A);
-    a.ei();
-    a.label("main");
-    const R8 regs[] = {A, B, C, D, E, H, L};
-    const int counts[] = {0x31, 0x00, 0x10, 0x11, 200, 0x02, 0x01};
-    for (int i = 0; i < 7; ++i) {
-        const std::string loop = "delay" + std::to_string(i);
-        a.ld(regs[i], counts[i]);
-        if (i % 2) a.scf();  // C set: the decrements keep it
-        a.label(loop), a.dec(regs[i]), a.jr(NZ, loop);
-        a.push(AF), a.pop(BC), a.ld(A, C), a.ld(Mem(kReadLog + i), A);
-    }
-    a.jr("main");
-    PlaceInRom(rom, a);
-    return rom;
-}
 
 }  // namespace kivo::test

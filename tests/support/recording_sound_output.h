@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "machine/host_interfaces.h"
@@ -18,12 +17,6 @@ class RecordingSoundOutput : public SoundOutput {
     }
 
     std::size_t BlockCount() const { return bytes.size() / kBlockBytes; }
-    // Sample `channel` (0 left, 1 right) of stereo frame `frame`, counted over all blocks.
-    std::int16_t Sample(std::size_t frame, int channel) const {
-        std::int16_t value;
-        std::memcpy(&value, bytes.data() + frame * 4 + static_cast<std::size_t>(channel) * 2, 2);
-        return value;
-    }
 
     std::vector<std::uint8_t> bytes;
 };
