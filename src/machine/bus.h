@@ -57,7 +57,7 @@ inline void TGBSYSF::MapReadPages() {
     read_pages[0xF] = nullptr;
 }
 
-[[gnu::always_inline]] inline void TGBSYSF::BusWrite(u16 address, u8 value) {
+inline void TGBSYSF::BusWrite(u16 address, u8 value) {
     if (address <= 0x7FFF) {
         MbcWrite(address, value);
         MapReadPages();  // the ROM bank or the cartridge RAM bank may have changed
