@@ -241,17 +241,6 @@ TEST_F(SoundTest, TriggerRestartsWaveformAndEnvelopeButKeepsPeriodAndOtherCounte
     EXPECT_EQ(Ch(2).wave_pos, 0);
 }
 
-TEST_F(SoundTest, NoiseIsHighOnEvenDrawsForAFixedSeed) {
-    Writes({{reg::NR42, 0xF0}, {reg::NR43, 0x00}, {reg::NR44, 0x80}});  // a draw every step
-    gb->noise_rng = 12345;
-    u32 x = 12345;
-    for (int i = 0; i < 256; ++i) {
-        Step(4);
-        x = x * 214013u + 2531011u;
-        ASSERT_EQ(Ch(3).output, ((x >> 16) & 1) == 0 ? 15 : 0) << "draw " << i;
-    }
-}
-
 // Tiny periods leave no backlog: a longer period takes effect at once. Likewise the mixer writes
 // one frame at most per step, whatever backlog its accumulator holds.
 TEST_F(SoundTest, AccumulatorsStayBoundedUnderTinyPeriodsAndFramesComeOneAtMostPerStep) {
