@@ -1,7 +1,6 @@
 // Key names shown in the options dialog, the press/release rules of the key bindings, the holds
-// of the keyboard and the game controllers on the console buttons, the names of quick slots and
-// screenshots, the status bar's passing messages, and kivo's command line. The hotkeys
-// themselves are driven through the window in tests/app.
+// of the keyboard and the game controllers on the console buttons, and kivo's command line. The
+// hotkeys, quick slots and screenshots are driven through the window in tests/app.
 #include "ui/keys.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +10,7 @@
 #include <string>
 
 #include "support/rom_builder.h"
-#include "support/temp_dir.h"
 #include "ui/button_holds.h"
-#include "ui/hotkeys.h"
 #include "ui/kivo_args.h"
 
 namespace kivo {
@@ -75,14 +72,6 @@ TEST(KeyPress, KeysAndControllersHoldButtonsAndAnyPressRequestsTheInterrupt) {
         {"select pressed", [&] { gb->PressButton(KEY_SELECT); }, 0x0F, 0x0A, true},
         {"select up", [&] { holds.Release(*gb, KEY_SELECT, ButtonHolds::kKeyboard); }, 0x0F, 0x0E,
          false},
-        // A key bound twice plays only the earlier button in the order A, B, Select, Start, Right,
-        // Left, Up, Down.
-        {"Start's key bound to Down too",
-         [&] {
-             gb->JoyPad_Keys[KEY_DOWN] = 0x0D;
-             KeyDown(*gb, 0x0D);
-         },
-         0x0F, 0x06, true},
     };
     for (const auto& step : steps) {
         gb->state.IF = 0;
@@ -91,35 +80,6 @@ TEST(KeyPress, KeysAndControllersHoldButtonsAndAnyPressRequestsTheInterrupt) {
         EXPECT_EQ(gb->state.joy_btn & 0x0F, step.btn) << step.step;
         EXPECT_EQ((gb->state.IF & irq::JOYPAD) != 0, step.irq) << step.step;
     }
-}
-
-class FileNamesTest : public test::TempDirTest {};
-
-TEST_F(FileNamesTest, SlotsAndScreenshotsAreNamedAfterTheRom) {
-    EXPECT_EQ(QuickSlotPath("/g/Zelda DX.gbc", 3), "/g/Zelda DX.3.kivostate");
-    EXPECT_EQ(QuickSlotPath("/g.v2/rom", 1), "/g.v2/rom.1.kivostate");
-    EXPECT_EQ(QuickSlotPath("game.1.gb", 2), "game.1.2.kivostate");
-
-    std::tm when = {};
-    when.tm_year = 2026 - 1900, when.tm_mon = 11, when.tm_mday = 7;
-    when.tm_hour = 9, when.tm_min = 5, when.tm_sec = 3;
-    EXPECT_EQ(ScreenshotName("/g/tetris.gb", when), "tetris-20261207-090503.png");
-
-    using V = std::vector<std::string>;
-    EXPECT_EQ(ScreenshotFolders("/g/t.gb", "/pics", "/home/u"), (V{"/g", "/pics"}));
-    EXPECT_EQ(ScreenshotFolders("t.gb", nullptr, "/home/u"), (V{".", "/home/u/Pictures"}));
-    EXPECT_EQ(ScreenshotFolders("/g/t.gb", "rel", "/home/u"), (V{"/g", "/home/u/Pictures"}));
-    EXPECT_EQ(ScreenshotFolders("/g/t.gb", nullptr, nullptr), (V{"/g"}));
-
-    // Two screenshots in one second both stay.
-    WriteText("t-1.png", "x");
-    WriteText("t-1-2.png", "x");
-    EXPECT_EQ(FreeScreenshotPath(Path(""), "t-1.png"), Path("t-1-3.png"));
-
-    StatusFlash flash;
-    flash.Show("State 2 saved", 1000);
-    EXPECT_EQ(flash.Text("usual", 2999), "State 2 saved");
-    EXPECT_EQ(flash.Text("usual", 3000), "usual");
 }
 
 TEST(KivoArgsTest, OptionsRomAndErrors) {
