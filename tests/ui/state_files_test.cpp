@@ -68,7 +68,7 @@ TEST_F(FilesTest, StateAndMemoryFileLayouts) {
     EXPECT_EQ(gb->memory.oam_page[0], oam_before);
 }
 
-TEST_F(FilesTest, CartridgeRamIsSavedOnCloseOrOpenAndReloadedOnOpen) {
+TEST_F(FilesTest, CartridgeRamIsSavedOnCloseOrOpenAndALoadedStateMapsItsBank) {
     const auto rom_file = [this](const std::string& name, u8 type) {
         const auto rom = test::MakeRom({.banks = 4, .type = type, .size_code = 1});
         WriteText(name, std::string(rom.begin(), rom.end()));
