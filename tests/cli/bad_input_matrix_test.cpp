@@ -1,5 +1,5 @@
 // Every file the program reads or writes, handed every kind of bad input: the ROM, state files,
-// memory files, the INI file, the input script, the battery file and the runner's outputs. Each
+// memory files, the INI file, the input script and the runner's outputs. Each
 // case expects one clear message naming the file on failure, a machine left as it was where a
 // rejected file must not change it, no existing file damaged and no temporary file left.
 #include <gtest/gtest.h>
@@ -192,31 +192,6 @@ TEST_F(MatrixTest, Reads) {
                 EXPECT_TRUE(std::string(c.kind) == "ROM" ? !gb->rom_open : Snapshot(*gb) == before);
             }
             EXPECT_FALSE(TemporaryFileLeft());
-        }
-    }
-}
-
-TEST_F(MatrixTest, BatteryFileBesideARom) {
-    // The battery file is one the user never named: whatever it is, the ROM opens; a file that
-    // cannot be read is a warning naming it.
-    const std::string rom = Text(test::MakeRom({.banks = 4, .type = 0x1B, .size_code = 1}));
-    for (const std::string& in : kInputs) {
-        Clear();
-        SCOPED_TRACE(in);
-        if (in == "unreadable" && ::geteuid() == 0) continue;
-        const std::string battery = Prepare(in, ".kivoxram", Pattern(131072, 11));
-        const std::string rom_path = fs::path(battery).replace_extension(".gb").string();
-        WriteText(fs::path(rom_path).filename(), rom);
-        auto gb = std::make_unique<TGBSYSF>();
-        std::string error, warning;
-        EXPECT_TRUE(OpenRomFile(*gb, rom_path, &error, &warning)) << error;
-        if (Has({"directory", "fifo", "device", "unreadable"}, in)) {
-            EXPECT_TRUE(OneLineNaming(warning, battery)) << warning;
-        } else {
-            EXPECT_EQ(warning, "");
-        }
-        if (in == "exact") {
-            EXPECT_EQ(gb->memory.xram[1], static_cast<u8>(Pattern(131072, 11)[1]));
         }
     }
 }

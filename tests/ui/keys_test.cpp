@@ -1,7 +1,6 @@
 // Key names shown in the options dialog, the press/release rules of the key bindings, the holds
-// of the keyboard and the game controllers on the console buttons, the names of quick slots and
-// screenshots, the status bar's passing messages, and kivo's command line. The hotkeys
-// themselves are driven through the window in tests/app.
+// of the keyboard and the game controllers on the console buttons, and kivo's command line. The
+// hotkeys, quick slots and screenshots are driven through the window in tests/app.
 #include "ui/keys.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +10,7 @@
 #include <string>
 
 #include "support/rom_builder.h"
-#include "support/temp_dir.h"
 #include "ui/button_holds.h"
-#include "ui/hotkeys.h"
 #include "ui/kivo_args.h"
 
 namespace kivo {
@@ -21,17 +18,12 @@ namespace {
 
 // Virtual-key codes as published for Windows: the ends of each range, and codes with no constant
 // by their low byte.
-TEST(KeyNames, RangesLowBytesAndDefaultBindings) {
+TEST(KeyNames, RangesAndLowBytes) {
     const std::pair<u32, const char*> names[] = {
         {0x70, "F1"}, {0x87, "F24"},   {0x60, "NUMPAD0"}, {0x69, "NUMPAD9"},  {0x30, "0"},
         {0x39, "9"},  {0x41, "A"},     {0x5A, "Z"},       {0x00, ""},         {0x88, "\x88"},
         {0x141, "A"}, {0x10D, "\x0D"}, {0xC0, "OEM_3"},   {0xFE, "OEM_CLEAR"}};
     for (const auto& [code, name] : names) EXPECT_EQ(KeyCodeName(code), name) << code;
-
-    TGBSYSF gb;
-    const char* lines[8] = {"Right : RIGHT", "Left : LEFT",  "Up : UP",       "Down : DOWN",
-                            "Button A : W",  "Button B : X", "Select : BACK", "Start : RETURN"};
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(KeyListLine(gb, i), lines[i]);
 }
 
 // Each step, then the direction and button bits (active low) and whether the step requested the
@@ -75,14 +67,6 @@ TEST(KeyPress, KeysAndControllersHoldButtonsAndAnyPressRequestsTheInterrupt) {
         {"select pressed", [&] { gb->PressButton(KEY_SELECT); }, 0x0F, 0x0A, true},
         {"select up", [&] { holds.Release(*gb, KEY_SELECT, ButtonHolds::kKeyboard); }, 0x0F, 0x0E,
          false},
-        // A key bound twice plays only the earlier button in the order A, B, Select, Start, Right,
-        // Left, Up, Down.
-        {"Start's key bound to Down too",
-         [&] {
-             gb->JoyPad_Keys[KEY_DOWN] = 0x0D;
-             KeyDown(*gb, 0x0D);
-         },
-         0x0F, 0x06, true},
     };
     for (const auto& step : steps) {
         gb->state.IF = 0;
@@ -93,35 +77,6 @@ TEST(KeyPress, KeysAndControllersHoldButtonsAndAnyPressRequestsTheInterrupt) {
     }
 }
 
-class FileNamesTest : public test::TempDirTest {};
-
-TEST_F(FileNamesTest, SlotsAndScreenshotsAreNamedAfterTheRom) {
-    EXPECT_EQ(QuickSlotPath("/g/Zelda DX.gbc", 3), "/g/Zelda DX.3.kivostate");
-    EXPECT_EQ(QuickSlotPath("/g.v2/rom", 1), "/g.v2/rom.1.kivostate");
-    EXPECT_EQ(QuickSlotPath("game.1.gb", 2), "game.1.2.kivostate");
-
-    std::tm when = {};
-    when.tm_year = 2026 - 1900, when.tm_mon = 11, when.tm_mday = 7;
-    when.tm_hour = 9, when.tm_min = 5, when.tm_sec = 3;
-    EXPECT_EQ(ScreenshotName("/g/tetris.gb", when), "tetris-20261207-090503.png");
-
-    using V = std::vector<std::string>;
-    EXPECT_EQ(ScreenshotFolders("/g/t.gb", "/pics", "/home/u"), (V{"/g", "/pics"}));
-    EXPECT_EQ(ScreenshotFolders("t.gb", nullptr, "/home/u"), (V{".", "/home/u/Pictures"}));
-    EXPECT_EQ(ScreenshotFolders("/g/t.gb", "rel", "/home/u"), (V{"/g", "/home/u/Pictures"}));
-    EXPECT_EQ(ScreenshotFolders("/g/t.gb", nullptr, nullptr), (V{"/g"}));
-
-    // Two screenshots in one second both stay.
-    WriteText("t-1.png", "x");
-    WriteText("t-1-2.png", "x");
-    EXPECT_EQ(FreeScreenshotPath(Path(""), "t-1.png"), Path("t-1-3.png"));
-
-    StatusFlash flash;
-    flash.Show("State 2 saved", 1000);
-    EXPECT_EQ(flash.Text("usual", 2999), "State 2 saved");
-    EXPECT_EQ(flash.Text("usual", 3000), "usual");
-}
-
 TEST(KivoArgsTest, OptionsRomAndErrors) {
     const std::pair<std::vector<std::string>, const char*> cases[] = {
         {{"a.gb", "--fullscreen"}, "rom 'a.gb' fullscreen"},
@@ -130,8 +85,7 @@ TEST(KivoArgsTest, OptionsRomAndErrors) {
         {{"--", "-x.gb"}, "rom '-x.gb'"},
         {{"-"}, "rom '-'"},
         {{"--full"}, "error: unknown option --full"},
-        {{"a.gb", "b.gb"}, "error: more than one ROM: b.gb"},
-    };
+        {{"a.gb", "b.gb"}, "error: more than one ROM: b.gb"}};
     for (const auto& [words, expected] : cases) {
         KivoArgs args;
         std::string error;
