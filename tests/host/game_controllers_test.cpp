@@ -56,7 +56,6 @@ TEST(VirtualController, PlugTapPlayShareAndUnplug) {
     GameControllers pads{*gb, holds};
     // The virtual joystick needs the joystick subsystem, which the poller takes.
     ASSERT_TRUE(pads.Init()) << SDL_GetError();
-    const auto down = [&](int key) { return test::ButtonDown(*gb, key); };
     test::VirtualPad pad;
     ASSERT_TRUE(pad.attached()) << SDL_GetError();
     pads.Poll();
@@ -71,9 +70,9 @@ TEST(VirtualController, PlugTapPlayShareAndUnplug) {
     pads.Poll();
     EXPECT_TRUE(test::TakeJoypadInterrupt(*gb));
     pads.Poll();
-    EXPECT_TRUE(down(KEY_B));
+    EXPECT_TRUE(test::ButtonDown(*gb, KEY_B));
     pads.Poll();
-    EXPECT_FALSE(down(KEY_B));
+    EXPECT_FALSE(test::ButtonDown(*gb, KEY_B));
 
     // The east face button is A, the south one B; the joypad interrupt comes with each press.
     pad.Button(SDL_CONTROLLER_BUTTON_B, true);
@@ -89,8 +88,8 @@ TEST(VirtualController, PlugTapPlayShareAndUnplug) {
     pads.Poll();
     pad.Button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, false);
     pads.Poll();
-    EXPECT_TRUE(down(KEY_LEFT)) << "the stick still holds Left";
-    EXPECT_TRUE(down(KEY_DOWN));
+    EXPECT_TRUE(test::ButtonDown(*gb, KEY_LEFT)) << "the stick still holds Left";
+    EXPECT_TRUE(test::ButtonDown(*gb, KEY_DOWN));
     KeyDown(*gb, holds, 0x0D);  // Return, Start on the keyboard too
 
     pad.Unplug();
@@ -98,7 +97,7 @@ TEST(VirtualController, PlugTapPlayShareAndUnplug) {
     SDL_FlushEvents(SDL_CONTROLLERAXISMOTION, SDL_CONTROLLERBUTTONUP);
     pads.Poll();
     EXPECT_EQ(pads.count(), 0);
-    EXPECT_FALSE(down(KEY_LEFT));
+    EXPECT_FALSE(test::ButtonDown(*gb, KEY_LEFT));
     EXPECT_EQ(gb->state.joy_btn & 0x0F, 0x07) << "but Start, which the keyboard holds";
     pads.Shutdown();
     EXPECT_TRUE(pads.Init()) << "and can start again";

@@ -15,7 +15,6 @@
 #include "host/sdl_sound_output.h"
 #include "host/sound_stream.h"
 #include "machine/gbsys.h"
-#include "support/rom_builder.h"
 
 namespace kivo {
 namespace {
@@ -105,7 +104,6 @@ TEST(SoundStreamTest, EveryFrameOnceInOrderOrDroppedWholeWithinTheLatency) {
         double dropped_share;   // of the blocks
     } cases[] = {
         {{"device 0.2% fast", 20, 0.002, 1, 0, 0}, 0.060, 1, 0},
-        {{"device 0.2% slow", 20, -0.002, 1, 0, 0}, 0.060, 1, 0},
         // Far beyond a sound card's drift: the steering holds it, a little above the target.
         {{"SDL's disk driver on a loaded machine, 0.7% slow", 20, -0.007, 1, 0, 0}, 0.080, 1, 0},
         // Blocks up to 40 ms late: the target rises rather than the sound breaking up.
@@ -155,38 +153,11 @@ TEST(SoundStreamTest, EveryFrameOnceInOrderOrDroppedWholeWithinTheLatency) {
     }
 }
 
-TEST(SoundStreamTest, CopiesExactlyAtTheTargetFillAndClearsWhatItPlays) {
-    auto stream = std::make_unique<Stream>();
-    stream->SetPlaying(true);
-    std::vector<u8> block(Stream::kBlockBytes), out(Stream::kBlockBytes + 8);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<u8>(i * 13 + 5);
-    stream->StreamBlock(block.data(), 0);
-    EXPECT_EQ(stream->last_ratio(), 1);
-    const auto lead = static_cast<std::uint32_t>(Stream::kTargetFrames);
-    EXPECT_EQ(stream->write_position(), lead + Stream::kBlockFrames);
-    // The target fill of silence, then the block one frame late (the resampler's held frame).
-    std::vector<u8> silence(lead * 4);
-    stream->Play(silence.data(), lead * 4, 0);
-    EXPECT_EQ(std::count(silence.begin(), silence.end(), 0), static_cast<long>(silence.size()));
-    stream->Play(out.data(), static_cast<std::uint32_t>(out.size()), 0);
-    EXPECT_TRUE(std::equal(block.begin(), block.end() - 4, out.begin() + 4));
-}
-
 // ---- the SDL2 device (SDL_AUDIODRIVER=dummy from CTest) ----
 
-template <typename Condition>
-bool Eventually(Condition condition) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > give_up) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 // SDL's dummy driver needs no sound card: the callback drains the stream while playing and never
-// runs once StopSound has returned. Without a sound device there is one message, and the machine
-// runs silently.
+// runs once StopSound has returned. Without a sound device there is one message, and every
+// operation returns at once.
 TEST(SdlSoundOutputTest, PlaysAndStopsOrWithoutADeviceRunsSilently) {
     auto gb = std::make_unique<TGBSYSF>();
     std::vector<std::string> messages;
@@ -199,26 +170,25 @@ TEST(SdlSoundOutputTest, PlaysAndStopsOrWithoutADeviceRunsSilently) {
     output->StreamSoundBlock(block.data());
     EXPECT_EQ(output->stream().stats().blocks, 0u) << "a stopped device takes no blocks";
     output->PlaySound();
-    ASSERT_TRUE(Eventually([&] { return output->stream().read_position() != 0; }));
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (output->stream().read_position() == 0) {
+        ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "the device never pulled";
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     output->StopSound();
     const std::uint64_t stopped_at = output->stream().read_position();
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     EXPECT_EQ(output->stream().read_position(), stopped_at);
     output->ReleaseSound();
     EXPECT_FALSE(gb->sound_ready);
-    output->PlaySound();  // released: every operation returns at once
-    output->StreamSoundBlock(block.data());
 
     setenv("SDL_AUDIODRIVER", "kivo-no-such-driver", 1);
     output = std::make_unique<SdlSoundOutput>(*gb);
     EXPECT_FALSE(output->InitSound());
     EXPECT_FALSE(gb->sound_ready);
-    test::OpenImage(*gb, test::MakeRom());
-    gb->sound_output = output.get();
     output->PlaySound();
-    for (int i = 0; i < 16; ++i) gb->RunSlice();  // blocks are handed over and dropped
+    output->StreamSoundBlock(block.data());  // dropped
     output->StopSound();
-    EXPECT_GT(gb->frame_count, 50u);
     // One message, for the missing device: none from the dummy's, none from run-time calls.
     EXPECT_EQ(messages, std::vector<std::string>{kSdlInitMessage});
 }
