@@ -125,10 +125,21 @@ m src/demo/demo_program.cpp 'header_sum - rom[i] - 1' 'header_sum - rom[i]'
 m src/demo/demo_program.cpp 'if (degrees >= 180) degrees -= 180;' 'if (degrees >= 180) degrees -= 179;'
 
 # ---- src/machine, the renderer's lines left as drawn ----
-m src/machine/bus.h 'video_writes += byte != value;  // what' 'video_writes += 0;  // what'
-m src/machine/io.cpp 'gb.video_writes += std::memcmp(decoded, colors, sizeof decoded) != 0;' \
-  'gb.video_writes += 0;'
+m src/machine/bus.h 'video_changes.map_rows[(offset - 0x1800) >> 5] = count;' \
+  'video_changes.map_rows[(offset - 0x1800) >> 6] = count;'
+m src/machine/io.cpp 'gb.video_changes.looks = ++gb.video_changes.count;' '++gb.video_changes.count;'
 m src/machine/renderer.cpp 'u64{s.WY} << 32 | u64{shuffle_rows}' 'u64{s.WX} << 32 | u64{shuffle_rows}'
+m src/machine/renderer.cpp 'const u32 win_row = ((lcdc & kWinMapHigh) ? 32 : 0)' \
+  'const u32 win_row = ((lcdc & kBgMapHigh) ? 32 : 0)'
+m src/machine/renderer.cpp 'u64 entries = drawn.sprites | SpriteLinesNow(gb, height).lines[ly];' \
+  'u64 entries = drawn.sprites;'
+m src/machine/bus.h 'video_changes.oam_entries[(address & 0xFF) >> 2]' \
+  'video_changes.oam_entries[(address & 0xFF) >> 3]'
+
+# ---- src/machine, the sound unit's marked frames ----
+m src/machine/sound.cpp 'before = plan.mark_start[mark++];' '++mark;'
+m src/machine/sound.cpp 'unsure |= frame - 1 - (heard.next[i] - heard.period[i]) < kLongestStep - 1;' \
+  'unsure |= frame - 1 - (heard.next[i] - heard.period[i]) < kLongestStep - 9;'
 
 # The replacement, done in Python so that no character of either string is special.
 replace() {  # file old new -> exit 0 on success, 3 when the old string is not found exactly once

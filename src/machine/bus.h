@@ -42,7 +42,7 @@ inline void TGBSYSF::MapReadPages() {
     }
     u8* vram = memory.vram + (state.Bank_VRAM & 1) * 0x2000;
     u8* xram = memory.xram + (state.Bank_XRAM & 15) * 0x2000;
-    // Video RAM is read directly but written through the bus, which counts the writes for the
+    // Video RAM is read directly but written through the bus, which notes the changes for the
     // renderer (drawn_lines).
     write_pages[0x8] = nullptr;
     write_pages[0x9] = nullptr;
@@ -62,8 +62,16 @@ inline void TGBSYSF::BusWrite(u16 address, u8 value) {
         MbcWrite(address, value);
         MapReadPages();  // the ROM bank or the cartridge RAM bank may have changed
     } else if (address <= 0x9FFF) {
-        u8& byte = memory.vram[(state.Bank_VRAM & 1) * 0x2000 + (address & 0x1FFF)];
-        video_writes += byte != value;  // what the renderer's lines are drawn from changed
+        const u32 offset = address & 0x1FFF;
+        u8& byte = memory.vram[(state.Bank_VRAM & 1) * 0x2000 + offset];
+        if (byte != value) {  // what the renderer's lines are drawn from changed
+            const u32 count = ++video_changes.count;
+            if (offset >= 0x1800) {
+                video_changes.map_rows[(offset - 0x1800) >> 5] = count;
+            } else {
+                video_changes.looks = count;
+            }
+        }
         byte = value;
     } else if (address <= 0xBFFF) {
         memory.xram[(state.Bank_XRAM & 15) * 0x2000 + (address & 0x1FFF)] = value;
@@ -72,7 +80,10 @@ inline void TGBSYSF::BusWrite(u16 address, u8 value) {
         memory.wram[(bank & 7) * 0x1000 + (address & 0x0FFF)] = value;
     } else if (address <= 0xFEFF) {
         u8& byte = memory.oam_page[address & 0xFF];
-        video_writes += byte != value;
+        if (byte != value) {
+            video_changes.oam = video_changes.oam_entries[(address & 0xFF) >> 2] =
+                ++video_changes.count;
+        }
         byte = value;
     } else {
         IoWrite(address, value);

@@ -1252,6 +1252,7 @@ void TGBSYSF::BeginSlice() {
     ++deferred_epoch;
     exact_slice = system_exact_hardware;
     drawn_lines = {};
+    video_changes = {};
     SoundSync();
     deferred_budget = 0;
     lcd_lead = 0;

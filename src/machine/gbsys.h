@@ -14,6 +14,7 @@
 //   stream_read.h  bounded reads of a whole file (ROM files here, the front end's files too)
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -201,18 +202,28 @@ class TGBSYSF : public GbOptions {
         // the console's OAM search counts among a line's ten.
         u64 any_x[kScreenHeight] = {};
     } sprite_lines;
-    // What each visible line was last drawn from, in this slice: the count of writes that
-    // changed a byte of video RAM, OAM or the palettes (video_writes) and the registers the line
-    // reads. A line whose inputs are unchanged is in the frame buffer already, as it would be
-    // drawn again: games that leave the screen still are not drawn anew. Forgotten at the start
-    // of every slice, so that nothing done between slices (a state load, the debugger, the
-    // options) needs to tell.
+    // What each visible line was last drawn from, in this slice: the registers it reads, the
+    // OAM entries on it and the video change count then. A line whose registers are the same and
+    // none of whose inputs changed since (VideoChanges) is in the frame buffer already, as it
+    // would be drawn again: games that leave the screen still, or change a few map entries, are
+    // not drawn anew. Forgotten at the start of every slice, so that nothing done between slices
+    // (a state load, the debugger, the options) needs to tell.
     struct DrawnLine {
         u64 registers = 0;  // LCDC, SCX, SCY, WX, WY, the shuffle flag, and bit 48: drawn
-        u32 writes = 0;
+        u64 sprites = 0;    // the OAM entries drawn on it
+        u32 stamp = 0;      // VideoChanges::count when drawn
     };
     std::array<DrawnLine, kScreenHeight> drawn_lines{};
-    u32 video_writes = 0;
+    // The writes of this slice that changed a byte of video RAM, OAM or a palette, counted, and
+    // for each part a line reads the count at its last change: a line drawn at count n is out of
+    // date when a part it reads changed at a count above n.
+    struct VideoChanges {
+        u32 count = 0;
+        u32 looks = 0;                   // tile data in either bank, or a palette
+        u32 oam = 0;                     // any OAM entry
+        std::array<u32, 64> map_rows{};  // the maps' 32 rows each, tile numbers and attributes
+        std::array<u32, 64> oam_entries{};
+    } video_changes;
     // Background and window rows are drawn with the processor's byte shuffle where it has one
     // (x86 with AVX, found at start-up); false draws them with the portable code, which writes
     // the same bytes. Tests compare the two.
@@ -375,11 +386,56 @@ class TGBSYSF : public GbOptions {
     } idle_loop;
 
     // ---- sound catch-up (sound.cpp); outside a run slice snd_pending is 0 ----
+    // The waveform timers of the channels the mixer hears (on, selected, routed to a terminal whose
+    // volume is not 0) and whose level depends on their position: for each, the processor cycles
+    // from the last replay to its next waveform step and between two steps. A heard channel of
+    // period 0 (a noise channel drawing at every step) is left out and noted: its level holds
+    // through a run of quiet steps, whose draws are replayed at the end by count.
+    struct HeardTimers {
+        static constexpr u32 kNone = 1u << 30;  // no step: more than any run slice holds
+        u32 count = 0;
+        bool every_step = false;
+        u32 channel[4] = {};
+        u32 next[4] = {};
+        u32 period[4] = {};
+
+        // Processor cycles from the last replay until the mix could change: until then every frame
+        // mixes the same levels, so frames inside a run of quiet steps can be replayed too.
+        // Envelope, length and sweep ticks are in the channel budget already.
+        u32 FirstStep() const {
+            if (every_step) return 0;
+            u32 first = kNone;
+            for (u32 i = 0; i < count; ++i) first = std::min(first, next[i]);
+            return first;
+        }
+
+        // Takes timer i's waveform steps up to and including `time`; returns how many.
+        u32 StepsUpTo(u32 i, u32 time) {
+            u32 taken = 0;
+            for (; next[i] <= time; next[i] += period[i]) ++taken;
+            return taken;
+        }
+    };
     u32 snd_pending = 0;         // cycles of steps not yet replayed on the sound accumulators
     u32 snd_pending_steps = 0;   // the number of those steps
     u32 snd_rate_applied = 0;    // cycles of them already counted in snd_rate_acc
     u32 snd_budget = 0;          // pending cycles at which the next step must catch up
     u32 snd_channel_budget = 0;  // pending cycles at which a channel needs a step of its own
+    // The mixer's look-ahead through the pending run. A frame whose levels depend on where the
+    // steps fall (a heard waveform step comes less than a step's longest cycles before it) is
+    // the budget's: the step that reaches it notes where it began (marks) and the look-ahead
+    // goes on from there (cursor: the timers stepped up to the frame, the frame's time and the
+    // mixer's accumulator after it). The replay mixes those frames from their marks.
+    struct SoundPlan {
+        static constexpr u32 kMaxMarks = 64;
+        bool frame_due = false;  // snd_budget is the cursor's frame
+        HeardTimers heard;
+        u32 frame = 0;
+        std::int64_t acc_after = 0;
+        u32 marks = 0;
+        u32 mark_frame[kMaxMarks] = {};
+        u32 mark_start[kMaxMarks] = {};  // pending cycles when the frame's step began
+    } snd_plan;
     // Every step runs the timer, sound and LCD work in full instead of catching up at deadlines.
     // The observable behaviour is the same either way; tests compare the two.
     bool reference_mode = false;

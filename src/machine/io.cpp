@@ -89,7 +89,9 @@ void WriteMasterVolume(GbState& s, u8 value) {
 void WriteDmgPalette(TGBSYSF& gb, u8& reg_value, u8* colors, u8 value) {
     u8 decoded[16];
     TGBSYSF::DecodeDmgPalette(value, decoded);
-    gb.video_writes += std::memcmp(decoded, colors, sizeof decoded) != 0;
+    if (std::memcmp(decoded, colors, sizeof decoded) != 0) {
+        gb.video_changes.looks = ++gb.video_changes.count;
+    }
     reg_value = value;
     std::memcpy(colors, decoded, sizeof decoded);
 }
@@ -229,12 +231,12 @@ void TGBSYSF::IoWrite(u16 address, u8 value) {
         case reg::BCPS: s.BCPS = value; break;
         case reg::BCPD:
             if (s.CGB_MODE) WritePaletteByte(s.cgb_bg_colors, &s.BCPS, value);
-            ++video_writes;
+            video_changes.looks = ++video_changes.count;
             break;
         case reg::OCPS: s.OCPS = value; break;
         case reg::OCPD:
             if (s.CGB_MODE) WritePaletteByte(s.cgb_obj_colors, &s.OCPS, value);
-            ++video_writes;
+            video_changes.looks = ++video_changes.count;
             break;
         case reg::SVBK:
             if (s.CGB_MODE) WriteWramBank(s, value);

@@ -340,6 +340,35 @@ inline const TGBSYSF::SpriteLines& SpriteLinesNow(TGBSYSF& gb, u32 height) {
     return cache;
 }
 
+// Whether line LY, drawn as `drawn` from the registers it reads now, would be drawn the same
+// again: no map row, tile, palette or OAM entry it may read changed since. The background's map
+// row, the window's (where the registers may show it) and the sprites on the line then or now
+// are checked whether or not the user shows their layer.
+bool LineUnchanged(TGBSYSF& gb, const TGBSYSF::DrawnLine& drawn) {
+    const GbState& s = gb.state;
+    const TGBSYSF::VideoChanges& changes = gb.video_changes;
+    const u32 stamp = drawn.stamp;
+    if (changes.count == stamp) return true;  // nothing changed at all
+    if (changes.looks > stamp) return false;
+    const u32 ly = s.LY;
+    const u32 lcdc = s.LCDC;
+    const u32 bg_row = ((lcdc & kBgMapHigh) ? 32 : 0) + (((ly + s.SCY) & 0xFF) >> 3);
+    if (changes.map_rows[bg_row] > stamp) return false;
+    if ((lcdc & kWinOn) && s.WX <= 166 && s.WY <= ly) {
+        const u32 win_row = ((lcdc & kWinMapHigh) ? 32 : 0) + ((ly - s.WY) >> 3);
+        if (changes.map_rows[win_row] > stamp) return false;
+    }
+    if ((lcdc & kSpritesOn) && changes.oam > stamp) {
+        // A changed entry matters where it was drawn and where it is now.
+        const u32 height = (lcdc & kTallSprites) ? 16 : 8;
+        u64 entries = drawn.sprites | SpriteLinesNow(gb, height).lines[ly];
+        for (; entries != 0; entries &= entries - 1) {
+            if (changes.oam_entries[std::countr_zero(entries)] > stamp) return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool TGBSYSF::ProcessorHasByteShuffle() {
@@ -369,8 +398,8 @@ void TGBSYSF::RenderLine() {
     const u64 registers = u64{lcdc} | u64{s.SCX} << 8 | u64{s.SCY} << 16 | u64{s.WX} << 24 |
                           u64{s.WY} << 32 | u64{shuffle_rows} << 40 | u64{1} << 48;
     DrawnLine& drawn = drawn_lines[ly];
-    if (drawn.registers == registers && drawn.writes == video_writes) return;
-    drawn = {registers, video_writes};
+    if (drawn.registers == registers && LineUnchanged(*this, drawn)) return;
+    drawn = {registers, 0, video_changes.count};
 
     u8* const line = memory.frame_buffer + ly * kLineBytes;
     const bool cgb = s.CGB_MODE != 0;
@@ -418,6 +447,7 @@ void TGBSYSF::RenderLine() {
         const u32 height = (lcdc & kTallSprites) ? 16 : 8;
         const u8* oam = memory.oam_page;
         const SpriteLines& cache = SpriteLinesNow(*this, height);
+        drawn.sprites = cache.lines[ly];
         PixelPairs<false> pixels;
         // Entry 39 first, so lower entries are drawn later and end up on top whatever their X.
         // Every sprite on the line is drawn: no ten-sprite limit.

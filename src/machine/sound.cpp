@@ -302,12 +302,15 @@ void StepOnce(TGBSYSF& gb, u32 op_cycles) {
 // the next run of quiet steps (its cycles already counted in snd_rate_acc: snd_rate_applied).
 // While no level the mixer hears can change (silence, a muted voice, or until a waveform step),
 // frames do not end a run either: all of them mix the same levels, and the replay produces them.
+// Nor do frames whose levels change: the replay steps the heard channels' levels frame by frame
+// (MixChangingFrames), and where a frame's levels depend on where its step began, that step
+// notes it (QuietMixerCycles).
 //
 // Whatever could move a threshold (a sound register or wave RAM write, the speed switch) first
 // calls SoundSync, which replays the pending steps and has the next step plan afresh.
 
 // A channel budget when no channel can act: more than any run slice holds.
-constexpr u32 kNoChannelEvent = 1u << 30;
+constexpr u32 kNoChannelEvent = TGBSYSF::HeardTimers::kNone;
 
 inline u32 CyclesUntil(u32 acc, u32 threshold) {
     return acc < threshold ? threshold - acc : 0;
@@ -347,35 +350,7 @@ u32 QuietChannelCycles(const TGBSYSF& gb) {
     return gb.state.CGB_double_speed ? budget << 1 : budget;
 }
 
-// The waveform timers of the channels the mixer hears (on, selected, routed to a terminal whose
-// volume is not 0) and whose level depends on their position: for each, the processor cycles
-// from the last replay to its next waveform step and between two steps. A heard channel of
-// period 0 (a noise channel drawing at every step) is left out and noted: its level holds
-// through a run of quiet steps, whose draws are replayed at the end by count.
-struct HeardTimers {
-    u32 count = 0;
-    bool every_step = false;
-    u32 channel[4] = {};
-    u32 next[4] = {};
-    u32 period[4] = {};
-
-    // Processor cycles from the last replay until the mix could change: until then every frame
-    // mixes the same levels, so frames inside a run of quiet steps can be replayed too.
-    // Envelope, length and sweep ticks are in the channel budget already.
-    u32 FirstStep() const {
-        if (every_step) return 0;
-        u32 first = kNoChannelEvent;
-        for (u32 i = 0; i < count; ++i) first = std::min(first, next[i]);
-        return first;
-    }
-
-    // Takes timer i's waveform steps up to and including `time`; returns how many.
-    u32 StepsUpTo(u32 i, u32 time) {
-        u32 taken = 0;
-        for (; next[i] <= time; next[i] += period[i]) ++taken;
-        return taken;
-    }
-};
+using HeardTimers = TGBSYSF::HeardTimers;
 HeardTimers FindHeardTimers(const TGBSYSF& gb) {
     HeardTimers t;
     const GbState& s = gb.state;
@@ -419,42 +394,78 @@ u32 QuietSampleCycles(const GbState& s) {
     return static_cast<u32>((missing + kSampleRate - 1) / kSampleRate);
 }
 
-// Pending cycles (`pending` of them counted already) until a step needs the mixer in full: the
-// next frame, or, while the mix stays the same, the next change of a level it hears. A backlog
-// of frames (from a state file) is worked off one frame per step.
-//
+// The mixer's frames one after another: Next gives the cycles from a point where the mixer's
+// accumulator is `acc` to the next frame, and leaves in `acc` what is left after that frame.
+// What a frame leaves is below one cycle's gain, and from there the next frame comes
+// threshold / kSampleRate cycles on, or one more; only a run's first frame needs a division.
+class FrameClock {
+  public:
+    explicit FrameClock(std::int64_t threshold)
+        : threshold_(threshold), whole_(threshold / kSampleRate), part_(threshold % kSampleRate) {}
+
+    u32 Next(std::int64_t& acc) const {
+        if (acc >= 0 && acc < kSampleRate) [[likely]] {
+            const bool longer = acc < part_;
+            acc += (longer ? kSampleRate : 0) - part_;
+            return static_cast<u32>(whole_ + longer);
+        }
+        const std::int64_t d = (threshold_ - acc + kSampleRate - 1) / kSampleRate;
+        acc += d * kSampleRate - threshold_;
+        return static_cast<u32>(d);
+    }
+
+  private:
+    std::int64_t threshold_, whole_, part_;
+};
+
 // A frame takes the levels as the step before its own leaves them. That step ends less than a
 // step's longest cycles before the frame's time, so a waveform step of a heard channel that comes
 // at least that long before the frame is in its levels, and one at or after the frame's time is
 // not; only one in between depends on where the steps fall. A frame with none there can be
 // replayed with the rest (ReplayRun), its levels those of the channels replayed to just before
-// its time. The search stops after kClearFrames frames, whose step then plans again.
+// its time. For one with such a step the plan makes the frame due: the step that reaches it
+// notes where it began (SoundCatchUp), and the replay takes the waveform steps up to there. The
+// look-ahead also makes every kClearFrames-th frame due, so that it is never long.
 constexpr u32 kClearFrames = 32;
-u32 QuietMixerCycles(const TGBSYSF& gb, u32 pending) {
+
+// Looks ahead from the frame at `frame` (the mixer's accumulator `acc` after it) for the next
+// frame whose step must be found: one whose levels depend on where the steps fall, or the
+// kClearFrames-th. It becomes the plan's due frame; returns its time.
+u32 FindDueFrame(TGBSYSF::SoundPlan& plan, std::int64_t threshold, std::int64_t acc, u32 frame) {
+    HeardTimers& heard = plan.heard;
+    const FrameClock clock(threshold);
+    for (u32 m = 1;; ++m) {
+        frame += clock.Next(acc);
+        // A waveform step of a heard channel since the last frame, too close before this one's
+        // time. (One before the last frame was checked there, and is farther away now.)
+        bool unsure = false;
+        for (u32 i = 0; i < heard.count; ++i) {
+            if (heard.StepsUpTo(i, frame - 1) == 0) continue;
+            unsure |= frame - 1 - (heard.next[i] - heard.period[i]) < kLongestStep - 1;
+        }
+        if (unsure || m == kClearFrames) {
+            plan.frame_due = true;
+            plan.frame = frame;
+            plan.acc_after = acc;
+            return frame;
+        }
+    }
+}
+
+// Pending cycles (`pending` of them counted already) until a step needs the mixer: the next
+// frame, the next change of a level it hears while the mix stays the same, or a due frame. A
+// backlog of frames (from a state file) is worked off one frame per step.
+u32 QuietMixerCycles(TGBSYSF& gb, u32 pending) {
+    TGBSYSF::SoundPlan& plan = gb.snd_plan;
+    plan.frame_due = false;
     const u32 sample = QuietSampleCycles(gb.state);
     if (sample == 0) return pending;
     if (!SoundOn(gb)) return kNoChannelEvent;  // every frame is silence
-    HeardTimers heard = FindHeardTimers(gb);
-    const u32 steady = heard.FirstStep();
+    plan.heard = FindHeardTimers(gb);
+    const u32 steady = plan.heard.FirstStep();
     if (steady >= pending + sample) return steady;
-    if (heard.every_step) return pending + sample;
-    const GbState& s = gb.state;
-    const std::int64_t threshold = SampleThreshold(s);
-    std::int64_t acc = s.snd_rate_acc;  // below the threshold: sample is not 0
-    u32 frame = pending;
-    for (u32 m = 0; m < kClearFrames; ++m) {
-        const std::int64_t d = (threshold - acc + kSampleRate - 1) / kSampleRate;
-        frame += static_cast<u32>(d);
-        // A waveform step of a heard channel since the last frame, too close before this one's
-        // time. (One before the last frame was checked there, and is farther away now.)
-        for (u32 i = 0; i < heard.count; ++i) {
-            if (heard.StepsUpTo(i, frame - 1) == 0) continue;
-            const u32 since = frame - 1 - (heard.next[i] - heard.period[i]);
-            if (since < kLongestStep - 1) return frame;
-        }
-        acc += d * kSampleRate - threshold;
-    }
-    return frame;
+    if (plan.heard.every_step) return pending + sample;
+    return FindDueFrame(plan, SampleThreshold(gb.state), gb.state.snd_rate_acc, pending);
 }
 
 // The generator after k draws is x -> mul x + add: the rule composed with itself k times, all
@@ -545,7 +556,9 @@ inline void ReplayChannel(TGBSYSF& gb, u32 cycles, u32 steps) {
 // other channels' levels hold through the run, a noise channel drawing at every step included
 // (its draws are replayed at the end, by count). Runs of equal frames are appended at once.
 // Returns the mixer's accumulator as of the run's end.
-std::int64_t MixChangingFrames(TGBSYSF& gb, HeardTimers heard, u32 cycles, u32 applied) {
+std::int64_t MixChangingFrames(TGBSYSF& gb, HeardTimers heard, u32 cycles, u32 applied, u32 marks) {
+    const TGBSYSF::SoundPlan& plan = gb.snd_plan;
+    u32 mark = 0;
     GbState& s = gb.state;
     // The mix is linear in the levels: each heard channel adds its level times its weight, the
     // volume of each terminal it is routed to (left | right << 16, neither half overflowing).
@@ -565,20 +578,25 @@ std::int64_t MixChangingFrames(TGBSYSF& gb, HeardTimers heard, u32 cycles, u32 a
         rest -= level[i] * weight[i];
         pos[i] = n == 2 ? ch.wave_pos & 31u : ch.duty_step & 7u;
     }
-    const std::int64_t threshold = SampleThreshold(s);
+    const FrameClock clock(SampleThreshold(s));
     std::int64_t acc = s.snd_rate_acc;  // as of `applied` cycles into the run
     u32 at = applied;
     u32 mix = 0;
     u32 alike = 0;  // frames of `mix` not yet appended
     for (;;) {
-        const std::int64_t d = (threshold - acc + kSampleRate - 1) / kSampleRate;
+        std::int64_t after = acc;
+        const u32 d = clock.Next(after);
         if (d > cycles - at) break;
-        const u32 frame = at + static_cast<u32>(d);
+        const u32 frame = at + d;
+        // The step before the frame's own ends before its time; where, the frame's mark tells
+        // when the plan could not be sure.
+        u32 before = frame - 1;
+        if (mark < marks && plan.mark_frame[mark] == frame) before = plan.mark_start[mark++];
         u32 now = rest;
         for (u32 i = 0; i < heard.count; ++i) {
             const u32 n = heard.channel[i];
             const SoundChannel& ch = s.channels[n];
-            for (u32 k = heard.StepsUpTo(i, frame - 1); k != 0; --k) {
+            for (u32 k = heard.StepsUpTo(i, before); k != 0; --k) {
                 if (n == 3) {
                     rng = rng * kDraw.mul + kDraw.add;
                     level[i] = NoiseLevel(ch, rng >> 16);
@@ -598,7 +616,7 @@ std::int64_t MixChangingFrames(TGBSYSF& gb, HeardTimers heard, u32 cycles, u32 a
             alike = 0;
         }
         ++alike;
-        acc += d * kSampleRate - threshold;
+        acc = after;
         at = frame;
     }
     AppendFrames(gb, mix, alike);
@@ -615,7 +633,7 @@ void ReplayChannels(TGBSYSF& gb, u32 channel_cycles, u32 steps) {
 
 // Replays `steps` quiet steps of `cycles` in all, the first `applied` of which the mixer has
 // counted already: GbState is then exact as of the end of the last of them.
-void ReplayRun(TGBSYSF& gb, u32 cycles, u32 steps, u32 applied) {
+void ReplayRun(TGBSYSF& gb, u32 cycles, u32 steps, u32 applied, u32 marks = 0) {
     GbState& s = gb.state;
     const bool on = SoundOn(gb);
     const std::int64_t threshold = SampleThreshold(s);
@@ -623,7 +641,7 @@ void ReplayRun(TGBSYSF& gb, u32 cycles, u32 steps, u32 applied) {
     if (acc >= threshold) {
         const HeardTimers heard = on ? FindHeardTimers(gb) : HeardTimers{};
         if (on && heard.FirstStep() < cycles && s.snd_rate_acc < threshold) {
-            acc = MixChangingFrames(gb, heard, cycles, applied);
+            acc = MixChangingFrames(gb, heard, cycles, applied, marks);
         } else {
             // The frames of the quiet steps, all alike: every step adds less than a threshold,
             // so each one that crosses it gives one frame, and no backlog builds up.
@@ -705,14 +723,18 @@ void ReplayQuietSteps(TGBSYSF& gb) {
     const u32 cycles = gb.snd_pending;
     const u32 steps = gb.snd_pending_steps;
     const u32 applied = gb.snd_rate_applied;
+    const u32 marks = gb.snd_plan.marks;
     gb.snd_pending = 0;
     gb.snd_pending_steps = 0;
     gb.snd_rate_applied = 0;
+    gb.snd_plan.marks = 0;
+    gb.snd_plan.frame_due = false;
     if (steps == 0) return;
+    // Idle steps are replayed event by event, where the marks are not needed.
     if (cycles == steps * kIdleStep && (applied == 0 || applied == kIdleStep)) {
         ReplayIdleSteps(gb, steps, applied != 0);
     } else {
-        ReplayRun(gb, cycles, steps, applied);
+        ReplayRun(gb, cycles, steps, applied, marks);
     }
 }
 
@@ -728,6 +750,21 @@ void TGBSYSF::SoundStep() {
 void TGBSYSF::SoundCatchUp() {
     const u32 op = state.op_cycles;
     const u32 earlier = snd_pending;
+    SoundPlan& plan = snd_plan;
+    if (plan.frame_due && earlier + op < snd_channel_budget && plan.marks < SoundPlan::kMaxMarks &&
+        !(state.flag_halt | state.flag_stop)) {
+        // The plan's frame falls in this step, and nothing else happens in it: where the step
+        // began is noted for the replay, and the look-ahead goes on. (A halted processor's steps
+        // are left pending below in a run of idle steps, which needs no marks.)
+        plan.mark_frame[plan.marks] = plan.frame;
+        plan.mark_start[plan.marks] = earlier;
+        ++plan.marks;
+        snd_pending = earlier + op;
+        ++snd_pending_steps;
+        snd_budget = std::min(snd_channel_budget, FindDueFrame(plan, SampleThreshold(state),
+                                                               plan.acc_after, plan.frame));
+        return;
+    }
     ReplayQuietSteps(*this);
     if (earlier + op >= snd_channel_budget || reference_mode) {
         StepOnce(*this, op);
@@ -756,6 +793,8 @@ void TGBSYSF::SoundSync() {
 }
 
 void TGBSYSF::SoundDropPending() {
+    snd_plan.marks = 0;
+    snd_plan.frame_due = false;
     snd_pending = 0;
     snd_pending_steps = 0;
     snd_rate_applied = 0;

@@ -315,16 +315,32 @@ TEST_F(Lcd, AnyRegistersDrawTheReferenceLineAndNothingElse) {
         // Put the drawn line into the snapshot: nothing else may differ.
         std::memcpy(snapshot->frame_buffer + ly * kLineBytes, drawn_line, kLineBytes);
         ASSERT_EQ(std::memcmp(snapshot.get(), &gb->memory, sizeof(GbMemory)), 0);
-        // One write through the bus to video RAM, OAM, a palette or a register the line reads:
-        // the line drawn again is the reference line, whether the write changed what it reads
-        // (the line is drawn anew) or not (the line drawn before is kept).
-        constexpr u16 kInputs[] = {0x8000, 0xFE00, 0xFF40, 0xFF42, 0xFF43,
-                                   0xFF47, 0xFF48, 0xFF49, 0xFF4A, 0xFF4B};
+        // One write through the bus to video RAM (anywhere, or in the map row the background or
+        // the window reads on the line), OAM (perhaps moving an entry onto the line), a palette
+        // or a register the line reads: the line drawn again is the reference line, whether the
+        // write changed what it reads (the line is drawn anew) or not (the line drawn before is
+        // kept).
+        constexpr u16 kInputs[] = {0x8000, 0x9800, 0x9801, 0xFE00, 0xFF40, 0xFF42,
+                                   0xFF43, 0xFF47, 0xFF48, 0xFF49, 0xFF4A, 0xFF4B};
         const u16 input = kInputs[rng() % std::size(kInputs)];
-        const u16 address = static_cast<u16>(input == 0x8000   ? input + rng() % 0x2000
-                                             : input == 0xFE00 ? input + rng() % 160
-                                                               : input);
-        gb->BusWrite(address, static_cast<u8>(rng() | (address == 0xFF40 ? 0x80 : 0)));
+        u16 address = input;
+        u8 value = static_cast<u8>(rng());
+        if (input == 0x8000) {
+            address = static_cast<u16>(input + rng() % 0x2000);
+        } else if (input == 0x9800 || input == 0x9801) {
+            const bool window = input == 0x9801;
+            const u32 map_line = (window ? ly - s().WY : ly + s().SCY) & 0xFF;
+            const bool high = s().LCDC & (window ? 0x40 : 0x08);
+            address =
+                static_cast<u16>(0x9800 + (high ? 0x400 : 0) + (map_line >> 3) * 32 + rng() % 32);
+        } else if (input == 0xFE00) {
+            address = static_cast<u16>(input + rng() % 160);
+            if (address % 4 == 0 && rng() % 2) value = static_cast<u8>(ly + 16 - rng() % 16);
+        } else if (input == 0xFF40) {
+            value |= 0x80;
+        }
+        s().Bank_VRAM = rng() % 2;
+        gb->BusWrite(address, value);
         s().window_line = window_line;
         const std::vector<u32> again = ReferenceLine(*gb);
         s().window_line = window_line;
