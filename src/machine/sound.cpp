@@ -779,8 +779,10 @@ void TGBSYSF::SoundCatchUp() {
         snd_rate_applied = op;
         snd_budget = std::min(snd_channel_budget, QuietMixerCycles(*this, op));
     }
-    if ((state.flag_halt | state.flag_stop) && op == kIdleStep && !reference_mode) {
-        // Every step up to the wake-up is an idle step, and the wake-up syncs.
+    if ((state.flag_halt | state.flag_stop) && op == kIdleStep && !reference_mode && skip_idle) {
+        // Every step up to the wake-up is an idle step, and the wake-up syncs. (A watched slice
+        // shows every step: there the channels still act at their own steps, so that NR52 reads
+        // right while the processor is halted.)
         snd_channel_budget = kNoChannelEvent;
         snd_budget = kNoChannelEvent;
     }
