@@ -136,6 +136,10 @@ m src/machine/renderer.cpp 'u64 entries = drawn.sprites | SpriteLinesNow(gb, hei
 m src/machine/bus.h 'video_changes.oam_entries[(address & 0xFF) >> 2]' \
   'video_changes.oam_entries[(address & 0xFF) >> 3]'
 
+m src/machine/renderer.cpp 'row.key == key && changes.looks <= row.stamp && changes.map_rows[map_row] <= row.stamp;' \
+  'row.key == key && changes.looks <= row.stamp;'
+m src/machine/renderer.cpp '    if (rows.kept &&' '    if (rows.kept && false &&'
+
 # ---- src/machine, the sound unit's marked frames ----
 m src/machine/sound.cpp 'before = plan.mark_start[mark++];' '++mark;'
 m src/machine/sound.cpp 'unsure |= frame - 1 - (heard.next[i] - heard.period[i]) < kLongestStep - 1;' \

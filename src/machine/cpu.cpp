@@ -1251,8 +1251,7 @@ void TGBSYSF::BeginSlice() {
     slice_limit = state.CGB_double_speed ? 0x80000 : 0x40000;
     ++deferred_epoch;
     exact_slice = system_exact_hardware;
-    drawn_lines = {};
-    video_changes = {};
+    CheckKeptLines();
     SoundSync();
     deferred_budget = 0;
     lcd_lead = 0;
@@ -1264,6 +1263,7 @@ void TGBSYSF::BeginSlice() {
 void TGBSYSF::EndSlice() {
     SyncDeferred();
     SoundSync();
+    KeepDrawnLines();
 }
 
 void TGBSYSF::RunSlice() {

@@ -224,6 +224,34 @@ class TGBSYSF : public GbOptions {
         std::array<u32, 64> map_rows{};  // the maps' 32 rows each, tile numbers and attributes
         std::array<u32, 64> oam_entries{};
     } video_changes;
+    // Each background map line as last drawn, for games that scroll: the map row, tile line,
+    // tile data and mode it was drawn from (key, with the rows' generation), the change count
+    // then, and, once the same row came up again unchanged, all 256 of its pixels, from which the
+    // line at any SCX is copied. A row drawn once is drawn only as far as the line needs it, so
+    // that games whose rows change every frame pay nothing for the copies. Whole rows outlive the
+    // slice: they hold while video RAM and the background palettes are as the slice left them
+    // (compared at the next slice's start), whatever changed them in between.
+    struct BackgroundRow {
+        u64 key = 0;
+        u32 stamp = 0;
+        u16 map_row = 0;     // VideoChanges::map_rows index
+        bool whole = false;  // its pixels hold the whole row
+    };
+    struct BackgroundRows {
+        std::array<BackgroundRow, 256> rows{};  // by map line
+        u32 generation = 1;                     // a new one forgets every row at once
+        bool any_whole = false;                 // some row was made whole or kept in this slice
+        bool kept = false;  // some row outlived the last slice, drawn from what follows
+        alignas(16) u8 pixels[256][256 * 4];
+        u8 vram[sizeof GbMemory::vram] = {};
+        u8 bgp_colors[sizeof GbState::bgp_colors] = {};
+        u8 cgb_bg_colors[sizeof GbState::cgb_bg_colors] = {};
+    } background_rows;
+    // Forgets what the lines were drawn from: the memory may have changed unseen by the bus.
+    void ForgetDrawnLines();
+    // At a slice's end and the next one's start (renderer.cpp).
+    void KeepDrawnLines();
+    void CheckKeptLines();
     // Background and window rows are drawn with the processor's byte shuffle where it has one
     // (x86 with AVX, found at start-up); false draws them with the portable code, which writes
     // the same bytes. Tests compare the two.

@@ -11,6 +11,7 @@
 // background and window only, never against sprites drawn before it.
 //
 // Palettes are converted to host colour entries when the program writes them, not per pixel.
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -340,6 +341,39 @@ inline const TGBSYSF::SpriteLines& SpriteLinesNow(TGBSYSF& gb, u32 height) {
     return cache;
 }
 
+// Draws `tiles` tiles of background map line y (at map offset row_base) from tile column
+// SCX / 8 at dst: copied from the row's whole pixels when they are known, which they become when
+// the row comes up a second time unchanged (TGBSYSF::BackgroundRows).
+void DrawBackground(TGBSYSF& gb, u8* dst, u32 row_base, int tiles, u32 y) {
+    const GbState& s = gb.state;
+    const TGBSYSF::VideoChanges& changes = gb.video_changes;
+    TGBSYSF::BackgroundRows& rows = gb.background_rows;
+    TGBSYSF::BackgroundRow& row = rows.rows[y & 0xFF];
+    const u64 key = u64{rows.generation} << 32 | u64{row_base} << 8 |
+                    ((s.LCDC & kTileDataLow) ? 4u : 0u) | (s.CGB_MODE != 0 ? 2u : 0u) |
+                    (gb.shuffle_rows ? 1u : 0u);
+    const u32 map_row = (row_base - kMap0) >> 5;
+    const bool unchanged =
+        row.key == key && changes.looks <= row.stamp && changes.map_rows[map_row] <= row.stamp;
+    if (!unchanged) {
+        row = {key, changes.count, static_cast<u16>(map_row), false};
+        DrawLayerRow<0>(gb, dst, row_base, s.SCX >> 3, tiles, y & 7);
+        return;
+    }
+    u8* const pixels = rows.pixels[y & 0xFF];
+    if (!row.whole) {
+        row.whole = true;
+        rows.any_whole = true;
+        DrawLayerRow<0>(gb, pixels, row_base, 0, 32, y & 7);
+    }
+    // The tiles from column SCX / 8 on, wrapping after column 31.
+    const u32 start = (s.SCX & 0xF8u) * 4;
+    const u32 bytes = static_cast<u32>(tiles) * 32;
+    const u32 first_part = std::min(bytes, 256 * 4 - start);
+    std::memcpy(dst, pixels + start, first_part);
+    std::memcpy(dst + first_part, pixels, bytes - first_part);
+}
+
 // Whether line LY, drawn as `drawn` from the registers it reads now, would be drawn the same
 // again: no map row, tile, palette or OAM entry it may read changed since. The background's map
 // row, the window's (where the registers may show it) and the sprites on the line then or now
@@ -370,6 +404,55 @@ bool LineUnchanged(TGBSYSF& gb, const TGBSYSF::DrawnLine& drawn) {
 }
 
 }  // namespace
+
+void TGBSYSF::ForgetDrawnLines() {
+    drawn_lines = {};
+    video_changes = {};
+    ++background_rows.generation;
+    background_rows.any_whole = false;
+    background_rows.kept = false;
+}
+
+// The slice's end: the whole background rows still current are kept, with what they were drawn
+// from, for the next slice (their change counts start again there); the others are forgotten.
+void TGBSYSF::KeepDrawnLines() {
+    BackgroundRows& rows = background_rows;
+    rows.kept = false;
+    if (rows.any_whole) {
+        const VideoChanges& changes = video_changes;
+        for (BackgroundRow& row : rows.rows) {
+            if (row.whole && changes.looks <= row.stamp &&
+                changes.map_rows[row.map_row] <= row.stamp) {
+                row.stamp = 0;
+                rows.kept = true;
+            } else {
+                row.key = 0;
+            }
+        }
+    }
+    rows.any_whole = rows.kept;
+    if (!rows.kept) {
+        ++rows.generation;
+        return;
+    }
+    std::memcpy(rows.vram, memory.vram, sizeof memory.vram);
+    std::memcpy(rows.bgp_colors, state.bgp_colors, sizeof state.bgp_colors);
+    std::memcpy(rows.cgb_bg_colors, state.cgb_bg_colors, sizeof state.cgb_bg_colors);
+}
+
+// The slice's start: the lines are drawn anew, and the kept background rows hold if nothing
+// they were drawn from changed since the last slice's end.
+void TGBSYSF::CheckKeptLines() {
+    drawn_lines = {};
+    video_changes = {};
+    const BackgroundRows& rows = background_rows;
+    if (rows.kept &&
+        (std::memcmp(rows.vram, memory.vram, sizeof memory.vram) != 0 ||
+         std::memcmp(rows.bgp_colors, state.bgp_colors, sizeof state.bgp_colors) != 0 ||
+         std::memcmp(rows.cgb_bg_colors, state.cgb_bg_colors, sizeof state.cgb_bg_colors) != 0)) {
+        ForgetDrawnLines();
+    }
+}
 
 bool TGBSYSF::ProcessorHasByteShuffle() {
 #if KIVO_BYTE_SHUFFLE
@@ -429,7 +512,7 @@ void TGBSYSF::RenderLine() {
         static_assert(kLineBytes == 176 * 4);
         std::memset(line, 0, 8 * 4);
         std::memset(line + 168 * 4, 0, 8 * 4);
-        DrawLayerRow<0>(*this, line + first * 4, row_base, s.SCX >> 3, tiles, y & 7);
+        DrawBackground(*this, line + first * 4, row_base, tiles, y);
     }
 
     // The window uses LY - WY as its line: there is no internal window line counter, so a

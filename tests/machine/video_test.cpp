@@ -9,13 +9,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "asm/gbasm.h"
 #include "machine/gbsys.h"
+#include "support/rom_builder.h"
 
 namespace kivo {
 namespace {
@@ -174,7 +177,7 @@ TEST_F(Lcd, FrameSkipPeriodDecidesWhichFramesAreDrawnAndFlagged) {
         std::string seen;
         for (int frame = 0; frame < 6; ++frame) {
             std::memset(gb->memory.frame_buffer, 0xAB, sizeof gb->memory.frame_buffer);
-            gb->drawn_lines = {};  // the lines are to be drawn again
+            gb->ForgetDrawnLines();  // the lines are to be drawn again
             s().frame_ready = 0;
             Run(kFrameCycles);
             seen += std::string(frame ? " " : "") + Drawn() + (s().frame_ready ? 'R' : '-');
@@ -307,7 +310,7 @@ TEST_F(Lcd, AnyRegistersDrawTheReferenceLineAndNothingElse) {
         const std::vector<u32> reference = ReferenceLine(*gb);
         const u8 window_line = s().window_line;
         gb->shuffle_rows = false;
-        gb->drawn_lines = {};  // the memory above changed unseen by the bus
+        gb->ForgetDrawnLines();  // the memory above changed unseen by the bus
         gb->RenderLine();
         std::vector<u32> drawn(176);
         std::memcpy(drawn.data(), drawn_line, kLineBytes);
@@ -315,6 +318,12 @@ TEST_F(Lcd, AnyRegistersDrawTheReferenceLineAndNothingElse) {
         // Put the drawn line into the snapshot: nothing else may differ.
         std::memcpy(snapshot->frame_buffer + ly * kLineBytes, drawn_line, kLineBytes);
         ASSERT_EQ(std::memcmp(snapshot.get(), &gb->memory, sizeof(GbMemory)), 0);
+        // Drawn again from the same inputs: the background row is now kept whole.
+        gb->drawn_lines = {};
+        s().window_line = window_line;
+        gb->RenderLine();
+        std::memcpy(drawn.data(), drawn_line, kLineBytes);
+        ASSERT_EQ(drawn, reference);
         // One write through the bus to video RAM (anywhere, or in the map row the background or
         // the window reads on the line), OAM (perhaps moving an entry onto the line), a palette
         // or a register the line reads: the line drawn again is the reference line, whether the
@@ -347,12 +356,63 @@ TEST_F(Lcd, AnyRegistersDrawTheReferenceLineAndNothingElse) {
         gb->RenderLine();
         std::memcpy(drawn.data(), drawn_line, kLineBytes);
         ASSERT_EQ(drawn, again) << "after a write to " << address;
+        // Scrolled: the line at any SCX is copied from the row kept whole, or drawn anew.
+        for (int scroll = 0; scroll < 2; ++scroll) {
+            s().SCX = static_cast<u8>(rng());
+            s().window_line = window_line;
+            const std::vector<u32> scrolled = ReferenceLine(*gb);
+            s().window_line = window_line;
+            gb->RenderLine();
+            std::memcpy(drawn.data(), drawn_line, kLineBytes);
+            ASSERT_EQ(drawn, scrolled) << "at SCX " << int{s().SCX};
+        }
         if (!shuffle) continue;
         std::memcpy(portable.data(), drawn_line, kLineBytes);
         gb->shuffle_rows = true;
         s().window_line = window_line;
         gb->RenderLine();
         ASSERT_EQ(std::memcmp(portable.data(), drawn_line, kLineBytes), 0);
+    }
+}
+
+// A scrolling program's background rows are kept whole from one slice to the next; video RAM or
+// a background palette changed between slices, unseen by the bus (a state load, the debugger),
+// has them drawn anew: the frame is the one a machine that forgot them draws.
+TEST(KeptRows, AChangeBetweenSlicesIsDrawn) {
+    using namespace gbasm;
+    Asm a(0x0150);
+    a.ld(A, 0x91);
+    a.ldh(0x40, A);  // LCD and background on
+    a.ld(HL, 0xFF43);
+    a.label("scroll");
+    a.inc(Mem(HL));  // SCX
+    a.jr("scroll");
+    std::vector<u8> rom = test::MakeRom({.cgb_flag = 0x80});
+    PlaceInRom(rom, a);
+    const std::pair<const char*, std::function<void(TGBSYSF&)>> changes[] = {
+        {"tile data", [](TGBSYSF& gb) { gb.memory.vram[0x10] ^= 0xFF; }},
+        {"map", [](TGBSYSF& gb) { std::memset(gb.memory.vram + 0x1800, 1, 0x400); }},
+        {"palette", [](TGBSYSF& gb) { gb.state.cgb_bg_colors[5] ^= 0x80; }},
+    };
+    for (const auto& [what, change] : changes) {
+        SCOPED_TRACE(what);
+        std::unique_ptr<TGBSYSF> machines[2] = {std::make_unique<TGBSYSF>(),
+                                                std::make_unique<TGBSYSF>()};
+        for (auto& gb : machines) {
+            test::OpenImage(*gb, rom);
+            gb->state.PC = 0x0150;
+            std::mt19937 rng(7);
+            for (u8& b : gb->memory.vram) b = static_cast<u8>(rng() % 4);
+            gb->RunSlice();
+            gb->RunSlice();
+            ASSERT_TRUE(gb->background_rows.kept);
+            change(*gb);
+        }
+        machines[1]->ForgetDrawnLines();
+        for (auto& gb : machines) gb->RunSlice();
+        EXPECT_EQ(std::memcmp(machines[0]->memory.frame_buffer, machines[1]->memory.frame_buffer,
+                              sizeof machines[0]->memory.frame_buffer),
+                  0);
     }
 }
 
