@@ -142,8 +142,8 @@ m src/machine/renderer.cpp '    if (rows.kept &&' '    if (rows.kept && false &&
 
 # ---- src/machine, the sound unit's marked frames ----
 m src/machine/sound.cpp 'before = plan.mark_start[mark++];' '++mark;'
-m src/machine/sound.cpp 'unsure |= frame - 1 - (heard.next[i] - heard.period[i]) < kLongestStep - 1;' \
-  'unsure |= frame - 1 - (heard.next[i] - heard.period[i]) < kLongestStep - 9;'
+m src/machine/sound.cpp 'unsure |= frame - 1 - last < kLongestStep - 1;' \
+  'unsure |= frame - 1 - last < kLongestStep - 9;'
 
 # The replacement, done in Python so that no character of either string is special.
 replace() {  # file old new -> exit 0 on success, 3 when the old string is not found exactly once

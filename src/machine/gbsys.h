@@ -242,7 +242,9 @@ class TGBSYSF : public GbOptions {
         u32 generation = 1;                     // a new one forgets every row at once
         bool any_whole = false;                 // some row was made whole or kept in this slice
         bool kept = false;  // some row outlived the last slice, drawn from what follows
-        alignas(16) u8 pixels[256][256 * 4];
+        // A row's 256 pixels and its first 168 again, so that 21 tiles from any column are
+        // copied in one piece.
+        alignas(16) u8 pixels[256][(256 + 168) * 4];
         u8 vram[sizeof GbMemory::vram] = {};
         u8 bgp_colors[sizeof GbState::bgp_colors] = {};
         u8 cgb_bg_colors[sizeof GbState::cgb_bg_colors] = {};
@@ -435,13 +437,6 @@ class TGBSYSF : public GbOptions {
             u32 first = kNone;
             for (u32 i = 0; i < count; ++i) first = std::min(first, next[i]);
             return first;
-        }
-
-        // Takes timer i's waveform steps up to and including `time`; returns how many.
-        u32 StepsUpTo(u32 i, u32 time) {
-            u32 taken = 0;
-            for (; next[i] <= time; next[i] += period[i]) ++taken;
-            return taken;
         }
     };
     u32 snd_pending = 0;         // cycles of steps not yet replayed on the sound accumulators

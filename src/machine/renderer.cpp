@@ -365,13 +365,13 @@ void DrawBackground(TGBSYSF& gb, u8* dst, u32 row_base, int tiles, u32 y) {
         row.whole = true;
         rows.any_whole = true;
         DrawLayerRow<0>(gb, pixels, row_base, 0, 32, y & 7);
+        std::memcpy(pixels + 256 * 4, pixels, 168 * 4);
     }
-    // The tiles from column SCX / 8 on, wrapping after column 31.
-    const u32 start = (s.SCX & 0xF8u) * 4;
-    const u32 bytes = static_cast<u32>(tiles) * 32;
-    const u32 first_part = std::min(bytes, 256 * 4 - start);
-    std::memcpy(dst, pixels + start, first_part);
-    std::memcpy(dst + first_part, pixels, bytes - first_part);
+    // 21 tiles from column SCX / 8 on, wrapping after column 31. With SCX a multiple of 8 the
+    // line takes 20: the last one falls in the right margin, which is cleared again.
+    constexpr u32 kCopied = 21 * 8 * 4;
+    std::memcpy(dst, pixels + (s.SCX & 0xF8u) * 4, kCopied);
+    if (tiles == 20) std::memset(dst + 20 * 8 * 4, 0, 8 * 4);
 }
 
 // Whether line LY, drawn as `drawn` from the registers it reads now, would be drawn the same

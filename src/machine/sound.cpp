@@ -440,8 +440,13 @@ u32 FindDueFrame(TGBSYSF::SoundPlan& plan, std::int64_t threshold, std::int64_t 
         // time. (One before the last frame was checked there, and is farther away now.)
         bool unsure = false;
         for (u32 i = 0; i < heard.count; ++i) {
-            if (heard.StepsUpTo(i, frame - 1) == 0) continue;
-            unsure |= frame - 1 - (heard.next[i] - heard.period[i]) < kLongestStep - 1;
+            if (heard.next[i] > frame - 1) continue;
+            u32 last;
+            do {
+                last = heard.next[i];
+                heard.next[i] += heard.period[i];
+            } while (heard.next[i] <= frame - 1);
+            unsure |= frame - 1 - last < kLongestStep - 1;
         }
         if (unsure || m == kClearFrames) {
             plan.frame_due = true;
@@ -581,8 +586,11 @@ std::int64_t MixChangingFrames(TGBSYSF& gb, HeardTimers heard, u32 cycles, u32 a
     const FrameClock clock(SampleThreshold(s));
     std::int64_t acc = s.snd_rate_acc;  // as of `applied` cycles into the run
     u32 at = applied;
-    u32 mix = 0;
-    u32 alike = 0;  // frames of `mix` not yet appended
+    // The frames go straight into the block (as AppendFrames puts them).
+    u8* const block = gb.memory.sample_buffer;
+    u32 fill = static_cast<u32>(s.snd_buffer_fill) & (kBlockFrames - 1);
+    u32 now = rest;
+    for (u32 i = 0; i < heard.count; ++i) now += level[i] * weight[i];
     for (;;) {
         std::int64_t after = acc;
         const u32 d = clock.Next(after);
@@ -592,11 +600,13 @@ std::int64_t MixChangingFrames(TGBSYSF& gb, HeardTimers heard, u32 cycles, u32 a
         // when the plan could not be sure.
         u32 before = frame - 1;
         if (mark < marks && plan.mark_frame[mark] == frame) before = plan.mark_start[mark++];
-        u32 now = rest;
         for (u32 i = 0; i < heard.count; ++i) {
+            if (heard.next[i] > before) continue;
             const u32 n = heard.channel[i];
             const SoundChannel& ch = s.channels[n];
-            for (u32 k = heard.StepsUpTo(i, before); k != 0; --k) {
+            const u32 was = level[i];
+            do {
+                heard.next[i] += heard.period[i];
                 if (n == 3) {
                     rng = rng * kDraw.mul + kDraw.add;
                     level[i] = NoiseLevel(ch, rng >> 16);
@@ -607,19 +617,17 @@ std::int64_t MixChangingFrames(TGBSYSF& gb, HeardTimers heard, u32 cycles, u32 a
                     level[i] = SquareLevel(ch, pos[i]);
                     pos[i] = (pos[i] + 1) & 7u;
                 }
-            }
-            now += level[i] * weight[i];
+            } while (heard.next[i] <= before);
+            now += (level[i] - was) * weight[i];  // modulo 2^32, as the sum it keeps
         }
-        if (now != mix || alike == 0) {
-            AppendFrames(gb, mix, alike);
-            mix = now;
-            alike = 0;
-        }
-        ++alike;
+        std::memcpy(block + fill * 4, &now, 4);
+        fill = (fill + 1) & (kBlockFrames - 1);
+        if (fill == 0 && gb.sound_output) gb.sound_output->StreamSoundBlock(block);
         acc = after;
         at = frame;
     }
-    AppendFrames(gb, mix, alike);
+    s.snd_buffer_fill = static_cast<i32>(fill);
+    gb.memory.sample_write_ptr = fill * 4;
     return acc + std::int64_t{cycles - at} * kSampleRate;
 }
 
