@@ -139,6 +139,8 @@ m src/machine/bus.h 'video_changes.oam_entries[(address & 0xFF) >> 2]' \
 m src/machine/renderer.cpp 'row.key == key && changes.looks <= row.stamp && changes.map_rows[map_row] <= row.stamp;' \
   'row.key == key && changes.looks <= row.stamp;'
 m src/machine/renderer.cpp '    if (rows.kept &&' '    if (rows.kept && false &&'
+m src/machine/renderer.cpp 'cache.height != height || cache.oam_change != oam_change)' \
+  'cache.height != height)'
 
 # ---- src/machine, the sound unit's marked frames ----
 m src/machine/sound.cpp 'before = plan.mark_start[mark++];' '++mark;'

@@ -190,13 +190,13 @@ class TGBSYSF : public GbOptions {
     // LCDC bit 0 blanks background and window to white; the window takes the background's place
     // in the object priority test, priority attribute included.
     void RenderLineExact();
-    // The sprites on each visible line, bit i for OAM entry i, as found from sprite_oam and
-    // sprite_height. Rebuilt when a line finds OAM or the sprite height changed, which games do
-    // about once a frame; a line then tests only its own sprites instead of all 40.
+    // The sprites on each visible line, bit i for OAM entry i. Found again when a line finds OAM
+    // (VideoChanges::oam) or the sprite height changed since, which games do about once a frame,
+    // and at every slice start; a line then tests only its own sprites instead of all 40.
     struct SpriteLines {
-        bool valid = false;
+        bool valid = false;  // in this slice, found at OAM change oam_change
         u32 height = 0;
-        u8 oam[160] = {};
+        u32 oam_change = 0;  // VideoChanges::oam then
         u64 lines[kScreenHeight] = {};
         // The same with the entries off screen to the left or right (X 0 or X >= 168), which
         // the console's OAM search counts among a line's ten.

@@ -304,7 +304,6 @@ void DrawLayerRow(TGBSYSF& gb, u8* dst, u32 row_base, u32 column, int count, u32
 void FindSpriteLines(const u8* oam, u32 height, TGBSYSF::SpriteLines& cache) {
     cache.valid = true;
     cache.height = height;
-    std::memcpy(cache.oam, oam, sizeof cache.oam);
     std::memset(cache.lines, 0, sizeof cache.lines);
     std::memset(cache.any_x, 0, sizeof cache.any_x);
     for (u32 i = 0; i < 40; ++i) {
@@ -333,10 +332,10 @@ inline SpriteRow SpriteRowOn(const u8* e, u32 ly, u32 height) {
 // The sprite lines for the OAM and sprite height now in use, found again when either changed.
 inline const TGBSYSF::SpriteLines& SpriteLinesNow(TGBSYSF& gb, u32 height) {
     TGBSYSF::SpriteLines& cache = gb.sprite_lines;
-    const u8* oam = gb.memory.oam_page;
-    if (!cache.valid || cache.height != height ||
-        std::memcmp(cache.oam, oam, sizeof cache.oam) != 0) [[unlikely]] {
-        FindSpriteLines(oam, height, cache);
+    const u32 oam_change = gb.video_changes.oam;
+    if (!cache.valid || cache.height != height || cache.oam_change != oam_change) [[unlikely]] {
+        FindSpriteLines(gb.memory.oam_page, height, cache);
+        cache.oam_change = oam_change;
     }
     return cache;
 }
@@ -408,6 +407,7 @@ bool LineUnchanged(TGBSYSF& gb, const TGBSYSF::DrawnLine& drawn) {
 void TGBSYSF::ForgetDrawnLines() {
     drawn_lines = {};
     video_changes = {};
+    sprite_lines.valid = false;
     ++background_rows.generation;
     background_rows.any_whole = false;
     background_rows.kept = false;
@@ -445,6 +445,7 @@ void TGBSYSF::KeepDrawnLines() {
 void TGBSYSF::CheckKeptLines() {
     drawn_lines = {};
     video_changes = {};
+    sprite_lines.valid = false;
     const BackgroundRows& rows = background_rows;
     if (rows.kept &&
         (std::memcmp(rows.vram, memory.vram, sizeof memory.vram) != 0 ||
