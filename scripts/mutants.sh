@@ -144,8 +144,10 @@ m src/machine/renderer.cpp 'cache.height != height || cache.oam_change != oam_ch
 
 # ---- src/machine, the sound unit's marked frames ----
 m src/machine/sound.cpp 'before = plan.mark_start[mark++];' '++mark;'
-m src/machine/sound.cpp 'unsure |= frame - 1 - last < kLongestStep - 1;' \
-  'unsure |= frame - 1 - last < kLongestStep - 9;'
+m src/machine/sound.cpp 'frame - 1 - last < kLongestStep - 1 && heard.level[i] != was;' \
+  'frame - 1 - last < kLongestStep - 9 && heard.level[i] != was;'
+m src/machine/sound.cpp 'frame - 1 - last < kLongestStep - 1 && heard.level[i] != was;' \
+  'frame - 1 - last < kLongestStep - 1 && heard.level[i] == was;'
 
 # The replacement, done in Python so that no character of either string is special.
 replace() {  # file old new -> exit 0 on success, 3 when the old string is not found exactly once

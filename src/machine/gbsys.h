@@ -428,6 +428,11 @@ class TGBSYSF : public GbOptions {
         u32 channel[4] = {};
         u32 next[4] = {};
         u32 period[4] = {};
+        // The timers' channels as their steps leave them: level, waveform position, and the
+        // noise generator (filled where they are stepped, from GbState).
+        u32 level[4];
+        u32 position[4];
+        u32 noise;
 
         // Processor cycles from the last replay until the mix could change: until then every frame
         // mixes the same levels, so frames inside a run of quiet steps can be replayed too.

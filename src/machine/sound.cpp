@@ -380,6 +380,45 @@ HeardTimers FindHeardTimers(const TGBSYSF& gb) {
     return t;
 }
 
+// The heard timers' channels' levels and waveform positions, and the noise generator, as
+// GbState holds them: where the mixer's look-ahead and the replay start stepping them.
+void CopyHeardLevels(const TGBSYSF& gb, HeardTimers& t) {
+    for (u32 i = 0; i < t.count; ++i) {
+        const u32 n = t.channel[i];
+        const SoundChannel& ch = gb.state.channels[n];
+        t.level[i] = ch.output & 15u;
+        t.position[i] = n == 2 ? ch.wave_pos & 31u : ch.duty_step & 7u;
+    }
+    t.noise = gb.noise_rng;
+}
+
+// The generator after k draws is x -> mul x + add: the rule composed with itself k times, all
+// modulo 2^32 like the generator.
+struct LcgJump {
+    u32 mul;
+    u32 add;
+};
+constexpr LcgJump Compose(LcgJump first, LcgJump then) {
+    return {then.mul * first.mul, then.mul * first.add + then.add};
+}
+constexpr LcgJump kDraw = {214013u, 2531011u};
+
+// One waveform step of channel n on a copy of its level and position (and of the noise
+// generator).
+inline void StepLevel(const TGBSYSF& gb, u32 n, u32& level, u32& position, u32& noise) {
+    const SoundChannel& ch = gb.state.channels[n];
+    if (n == 3) {
+        noise = noise * kDraw.mul + kDraw.add;
+        level = NoiseLevel(ch, noise >> 16);
+    } else if (n == 2) {
+        level = WaveLevel(ch, gb.memory.io_page, position);
+        position = (position + 1) & 31u;
+    } else {
+        level = SquareLevel(ch, position);
+        position = (position + 1) & 7u;
+    }
+}
+
 // Processor cycles from the last replay until the mix could change (HeardTimers::FirstStep);
 // with the sound off every frame is silence.
 u32 SteadyMixCycles(const TGBSYSF& gb) {
@@ -421,7 +460,8 @@ class FrameClock {
 // A frame takes the levels as the step before its own leaves them. That step ends less than a
 // step's longest cycles before the frame's time, so a waveform step of a heard channel that comes
 // at least that long before the frame is in its levels, and one at or after the frame's time is
-// not; only one in between depends on where the steps fall. A frame with none there can be
+// not; only one in between that changes its channel's level depends on where the steps fall
+// (the look-ahead steps copies of the heard levels to tell). A frame with none there can be
 // replayed with the rest (ReplayRun), its levels those of the channels replayed to just before
 // its time. For one with such a step the plan makes the frame due: the step that reaches it
 // notes where it began (SoundCatchUp), and the replay takes the waveform steps up to there. The
@@ -431,22 +471,25 @@ constexpr u32 kClearFrames = 32;
 // Looks ahead from the frame at `frame` (the mixer's accumulator `acc` after it) for the next
 // frame whose step must be found: one whose levels depend on where the steps fall, or the
 // kClearFrames-th. It becomes the plan's due frame; returns its time.
-u32 FindDueFrame(TGBSYSF::SoundPlan& plan, std::int64_t threshold, std::int64_t acc, u32 frame) {
+u32 FindDueFrame(const TGBSYSF& gb, TGBSYSF::SoundPlan& plan, std::int64_t acc, u32 frame) {
     HeardTimers& heard = plan.heard;
-    const FrameClock clock(threshold);
+    const FrameClock clock(SampleThreshold(gb.state));
     for (u32 m = 1;; ++m) {
         frame += clock.Next(acc);
-        // A waveform step of a heard channel since the last frame, too close before this one's
-        // time. (One before the last frame was checked there, and is farther away now.)
+        // A waveform step of a heard channel since the last frame that changes its level, too
+        // close before this one's time. (One before the last frame was checked there, and is
+        // farther away now; a timer's steps are farther apart than the window.)
         bool unsure = false;
         for (u32 i = 0; i < heard.count; ++i) {
             if (heard.next[i] > frame - 1) continue;
-            u32 last;
+            u32 last, was;
             do {
                 last = heard.next[i];
+                was = heard.level[i];
                 heard.next[i] += heard.period[i];
+                StepLevel(gb, heard.channel[i], heard.level[i], heard.position[i], heard.noise);
             } while (heard.next[i] <= frame - 1);
-            unsure |= frame - 1 - last < kLongestStep - 1;
+            unsure |= frame - 1 - last < kLongestStep - 1 && heard.level[i] != was;
         }
         if (unsure || m == kClearFrames) {
             plan.frame_due = true;
@@ -470,19 +513,9 @@ u32 QuietMixerCycles(TGBSYSF& gb, u32 pending) {
     const u32 steady = plan.heard.FirstStep();
     if (steady >= pending + sample) return steady;
     if (plan.heard.every_step) return pending + sample;
-    return FindDueFrame(plan, SampleThreshold(gb.state), gb.state.snd_rate_acc, pending);
+    CopyHeardLevels(gb, plan.heard);
+    return FindDueFrame(gb, plan, gb.state.snd_rate_acc, pending);
 }
-
-// The generator after k draws is x -> mul x + add: the rule composed with itself k times, all
-// modulo 2^32 like the generator.
-struct LcgJump {
-    u32 mul;
-    u32 add;
-};
-constexpr LcgJump Compose(LcgJump first, LcgJump then) {
-    return {then.mul * first.mul, then.mul * first.add + then.add};
-}
-constexpr LcgJump kDraw = {214013u, 2531011u};
 
 // The jumps for the draw counts of a usual catch-up (up to a frame's worth of short steps).
 constexpr u32 kJumpTableSize = 64;
@@ -570,18 +603,17 @@ std::int64_t MixChangingFrames(TGBSYSF& gb, HeardTimers heard, u32 cycles, u32 a
     const u32 nr51 = gb.memory.io_page[reg::NR51];
     const u32 left = s.so1_on ? (s.so1_volume & 7u) * kMixScale : 0;
     const u32 right = s.so2_on ? (s.so2_volume & 7u) * kMixScale : 0;
-    u32 rest = MixLevels(gb, true);
+    CopyHeardLevels(gb, heard);
+    u32 now = MixLevels(gb, true);
     u32 weight[4] = {};
     u32 level[4] = {};
-    u32 pos[4] = {};
-    u32 rng = gb.noise_rng;
+    u32 position[4] = {};
+    u32 noise = heard.noise;
     for (u32 i = 0; i < heard.count; ++i) {
         const u32 n = heard.channel[i];
-        const SoundChannel& ch = s.channels[n];
         weight[i] = ((nr51 >> n) & 1 ? left : 0) | ((nr51 >> (n + 4)) & 1 ? right : 0) << 16;
-        level[i] = ch.output & 15u;
-        rest -= level[i] * weight[i];
-        pos[i] = n == 2 ? ch.wave_pos & 31u : ch.duty_step & 7u;
+        level[i] = heard.level[i];
+        position[i] = heard.position[i];
     }
     const FrameClock clock(SampleThreshold(s));
     std::int64_t acc = s.snd_rate_acc;  // as of `applied` cycles into the run
@@ -589,8 +621,6 @@ std::int64_t MixChangingFrames(TGBSYSF& gb, HeardTimers heard, u32 cycles, u32 a
     // The frames go straight into the block (as AppendFrames puts them).
     u8* const block = gb.memory.sample_buffer;
     u32 fill = static_cast<u32>(s.snd_buffer_fill) & (kBlockFrames - 1);
-    u32 now = rest;
-    for (u32 i = 0; i < heard.count; ++i) now += level[i] * weight[i];
     for (;;) {
         std::int64_t after = acc;
         const u32 d = clock.Next(after);
@@ -603,20 +633,10 @@ std::int64_t MixChangingFrames(TGBSYSF& gb, HeardTimers heard, u32 cycles, u32 a
         for (u32 i = 0; i < heard.count; ++i) {
             if (heard.next[i] > before) continue;
             const u32 n = heard.channel[i];
-            const SoundChannel& ch = s.channels[n];
             const u32 was = level[i];
             do {
                 heard.next[i] += heard.period[i];
-                if (n == 3) {
-                    rng = rng * kDraw.mul + kDraw.add;
-                    level[i] = NoiseLevel(ch, rng >> 16);
-                } else if (n == 2) {
-                    level[i] = WaveLevel(ch, gb.memory.io_page, pos[i]);
-                    pos[i] = (pos[i] + 1) & 31u;
-                } else {
-                    level[i] = SquareLevel(ch, pos[i]);
-                    pos[i] = (pos[i] + 1) & 7u;
-                }
+                StepLevel(gb, n, level[i], position[i], noise);
             } while (heard.next[i] <= before);
             now += (level[i] - was) * weight[i];  // modulo 2^32, as the sum it keeps
         }
@@ -769,8 +789,8 @@ void TGBSYSF::SoundCatchUp() {
         ++plan.marks;
         snd_pending = earlier + op;
         ++snd_pending_steps;
-        snd_budget = std::min(snd_channel_budget, FindDueFrame(plan, SampleThreshold(state),
-                                                               plan.acc_after, plan.frame));
+        snd_budget =
+            std::min(snd_channel_budget, FindDueFrame(*this, plan, plan.acc_after, plan.frame));
         return;
     }
     ReplayQuietSteps(*this);
