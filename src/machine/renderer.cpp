@@ -11,7 +11,6 @@
 // background and window only, never against sprites drawn before it.
 //
 // Palettes are converted to host colour entries when the program writes them, not per pixel.
-#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -421,7 +420,7 @@ void TGBSYSF::KeepDrawnLines() {
     if (rows.any_whole) {
         const VideoChanges& changes = video_changes;
         for (BackgroundRow& row : rows.rows) {
-            if (row.whole && changes.looks <= row.stamp &&
+            if (row.whole && row.key >> 32 == rows.generation && changes.looks <= row.stamp &&
                 changes.map_rows[row.map_row] <= row.stamp) {
                 row.stamp = 0;
                 rows.kept = true;
