@@ -450,10 +450,11 @@ class TGBSYSF : public GbOptions {
     u32 snd_budget = 0;          // pending cycles at which the next step must catch up
     u32 snd_channel_budget = 0;  // pending cycles at which a channel needs a step of its own
     // The mixer's look-ahead through the pending run. A frame whose levels depend on where the
-    // steps fall (a heard waveform step comes less than a step's longest cycles before it) is
-    // the budget's: the step that reaches it notes where it began (marks) and the look-ahead
-    // goes on from there (cursor: the timers stepped up to the frame, the frame's time and the
-    // mixer's accumulator after it). The replay mixes those frames from their marks.
+    // steps fall (a heard waveform step that changes its channel's level comes less than a step's
+    // longest cycles before it) is the budget's: the step that reaches it notes where it began
+    // (marks) and the look-ahead goes on from there (cursor: the timers stepped up to the frame,
+    // the frame's time and the mixer's accumulator after it). The replay mixes those frames from
+    // their marks.
     struct SoundPlan {
         static constexpr u32 kMaxMarks = 64;
         bool frame_due = false;  // snd_budget is the cursor's frame
